@@ -1,0 +1,5 @@
+// Device descriptors, open for the whole run.
+#pragma once
+
+extern int mem_fd;   // /dev/mem, read-write; -1 while not open
+extern int gpio_fd;  // /dev/GPIO, read-only; -1 while not open
