@@ -1,6 +1,7 @@
 #include "fake_system.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 std::vector<int> nice_requests;
 
@@ -8,5 +9,14 @@ std::vector<int> nice_requests;
 extern "C" int setpriority(int, id_t, int prio) noexcept
 {
     nice_requests.push_back(prio);
+    return 0;
+}
+
+std::vector<unsigned> pauses;
+
+// Fake time: the button pacing and the display pauses end at once.
+extern "C" int usleep(useconds_t us)
+{
+    pauses.push_back(us);
     return 0;
 }

@@ -1,0 +1,15 @@
+// The trigger combination: three button masks, kept in "tavro.bcfg".
+#pragma once
+#include <cstdint>
+
+constexpr int COMBO_SLOTS = 3;
+
+// Slots in the bit layout of the button mask; 0 is an empty slot.
+extern uint32_t combo[COMBO_SLOTS];
+
+// Reads up to 12 bytes from "tavro.bcfg" over the combo, little-endian;
+// a shorter file replaces only the bytes it has. Never reports.
+void load_combo();
+
+// Writes the 12 bytes of the combo to "tavro.bcfg". Never reports.
+void save_combo();
