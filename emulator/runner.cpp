@@ -1,0 +1,393 @@
+// tavro-emu: builds an emulated device in a folder, runs a command on it
+// with the preload shim, and drives the display controller and the buttons
+// while the command runs. Folder layout in layout.h and in --help.
+#include "display_model.h"
+#include "layout.h"
+#include "picture.h"
+#include "runner.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+static const int FAILED = 125;                 // the runner's own failure
+static const long SYNC_NS = 1000000000L / 60;
+static const long PULSE_NS = 1000000L;         // sync flag pulse without a trap
+
+static char root[PATH_MAX];
+static display_state display;
+static int mem_fd = -1;
+static volatile sig_atomic_t forward_signal;   // signal to pass on to the command
+
+static void on_signal(int sig)
+{
+    forward_signal = sig;
+}
+
+static int fail(const char *what, const char *path)
+{
+    fprintf(stderr, "tavro-emu: %s %s: %s\n", what, path, strerror(errno));
+    return -1;
+}
+
+// The root is short enough for every name in it (checked in main).
+static void root_path(char *out, const char *name)
+{
+    if ((size_t)snprintf(out, PATH_MAX, "%s%s", root, name) >= PATH_MAX)
+        out[0] = 0;
+}
+
+static int write_file(const char *name, const void *data, size_t size, mode_t mode)
+{
+    char path[PATH_MAX];
+    root_path(path, name);
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0 || write(fd, data, size) != (ssize_t)size || close(fd))
+        return fail("cannot write", path);
+    return chmod(path, mode) ? fail("cannot chmod", path) : 0;
+}
+
+static uint64_t needed_memory(const runner_config *cfg)
+{
+    uint64_t end = REGS_PHYS + REGS_SIZE;
+    for (int l = 0; l < LAYER_COUNT; l++) {
+        const layer_setup *s = &cfg->display.layer[l];
+        uint64_t last = s->address + (uint64_t)s->vstride * cfg->display.height[layer_block(l)];
+        if (last > end)
+            end = (last + 0xFFF) & ~(uint64_t)0xFFF;
+    }
+    return end;
+}
+
+static int fill_pictures(const runner_config *cfg)
+{
+    for (int l = 0; l < LAYER_COUNT; l++) {
+        int w = cfg->display.width[layer_block(l)], h = cfg->display.height[layer_block(l)];
+        const char *file = cfg->layer_picture[l] ? cfg->layer_picture[l] : cfg->picture;
+        uint8_t *screen = (uint8_t *)malloc((size_t)w * h * 3);
+        if (!screen)
+            return fail("out of memory for", "a picture");
+        if (file) {
+            int pw, ph;
+            uint8_t *pic = load_png(file, &pw, &ph);
+            if (!pic) {
+                free(screen);
+                fprintf(stderr, "tavro-emu: cannot read PNG %s\n", file);
+                return -1;
+            }
+            tile_picture(pic, pw, ph, screen, w, h);
+            free(pic);
+        } else {
+            make_pattern(screen, w, h, l);
+        }
+        display_fill_layer(&display, l, screen, w, h);
+        free(screen);
+    }
+    return 0;
+}
+
+static int make_memory(const runner_config *cfg)
+{
+    char path[PATH_MAX];
+    uint64_t size = cfg->mem_size ? cfg->mem_size : needed_memory(cfg);
+    root_path(path, EMU_MEM);
+    mem_fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (mem_fd < 0 || ftruncate(mem_fd, (off_t)size))
+        return fail("cannot make", path);
+    void *mem = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, mem_fd, 0);
+    if (mem == MAP_FAILED)
+        return fail("cannot map", path);
+    display_init(&display, (uint8_t *)mem, size, &cfg->display);
+    return fill_pictures(cfg);
+}
+
+static void put_le(uint8_t *p, uint64_t v, int bytes)
+{
+    for (int i = 0; i < bytes; i++)
+        p[i] = (uint8_t)(v >> 8 * i);
+}
+
+static uint32_t buttons_at(const runner_config *cfg, double t)
+{
+    uint32_t word = 0;
+    for (int i = 0; i < cfg->button_count; i++)
+        if (t >= cfg->buttons[i].from && t < cfg->buttons[i].to)
+            word |= cfg->buttons[i].word;
+    return word;
+}
+
+static int make_device(const runner_config *cfg)
+{
+    static const char *const folders[] = {"/dev", "/tmp", "/usr", EMU_LAUNCHER_DIR};
+    static const char *const logs[] = {EMU_LAUNCHER_LOG, EMU_PRIORITY_LOG, EMU_REGWRITES_LOG,
+                                       EMU_UNTRAPPED_MARK, EMU_MEM, EMU_GPIO, EMU_FB0};
+    char path[PATH_MAX];
+    for (const char *f : folders) {
+        root_path(path, f);
+        if (mkdir(path, 0755) && errno != EEXIST)
+            return fail("cannot make", path);
+    }
+    for (const char *f : logs) {
+        root_path(path, f);
+        if (unlink(path) && errno != ENOENT)
+            return fail("cannot remove", path);
+    }
+    if (!(cfg->without & WITHOUT_MEM) && make_memory(cfg))
+        return -1;
+    uint8_t word[4];
+    put_le(word, buttons_at(cfg, 0), 4);
+    if (!(cfg->without & WITHOUT_GPIO) && write_file(EMU_GPIO, word, sizeof word, 0644))
+        return -1;
+    const layer_setup *fb = &cfg->display.layer[LAYER_P1];
+    fb0_record rec;
+    memset(&rec, 0, sizeof rec);
+    strcpy(rec.id, "emu-lcd");
+    put_le(rec.smem_start, fb->address, 8);
+    put_le(rec.smem_len, (uint64_t)fb->vstride * cfg->display.height[0], 4);
+    put_le(rec.line_length, fb->vstride, 4);
+    if (!(cfg->without & WITHOUT_FB0) && write_file(EMU_FB0, &rec, sizeof rec, 0644))
+        return -1;
+    char script[PATH_MAX + 256];
+    root_path(path, EMU_LAUNCHER_LOG);
+    int n = snprintf(script, sizeof script,
+                     "#!/bin/sh\n"
+                     "# Stands in for the launcher: notes each start, then ends.\n"
+                     "echo \"pid=$$ cwd=$(pwd -P) argv0=$0 args=$*\" >> '%s'\n"
+                     "exit 0\n",
+                     path);
+    return write_file(EMU_LAUNCHER, script, (size_t)n, 0755);
+}
+
+static const char *find_shim(const runner_config *cfg, char *out)
+{
+    if (cfg->shim)
+        return realpath(cfg->shim, out);
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = 0;
+        *strrchr(self, '/') = 0;
+        if ((size_t)snprintf(out, PATH_MAX, "%s/libemudevice.so", self) < PATH_MAX && !access(out, R_OK))
+            return out;
+    }
+#ifdef EMU_SHIM_PATH
+    snprintf(out, PATH_MAX, "%s", EMU_SHIM_PATH);
+    return out;
+#else
+    return nullptr;
+#endif
+}
+
+static pid_t start_command(const runner_config *cfg)
+{
+    char shim[PATH_MAX];
+    if (!find_shim(cfg, shim)) {
+        fprintf(stderr, "tavro-emu: cannot find the preload library\n");
+        return -1;
+    }
+    pid_t pid = fork();
+    if (pid)
+        return pid < 0 ? fail("cannot fork", "") , -1 : pid;
+    setenv(EMU_ROOT_VARIABLE, root, 1);
+    setenv("TAVRO_EMU_SHIM", shim, 1);
+    if (cfg->preload) {
+        const char *old = getenv("LD_PRELOAD");
+        char preload[2 * PATH_MAX];
+        snprintf(preload, sizeof preload, "%s%s%s", shim, old && *old ? ":" : "", old && *old ? old : "");
+        setenv("LD_PRELOAD", preload, 1);
+    }
+    execvp(cfg->command[0], cfg->command);
+    fprintf(stderr, "tavro-emu: cannot run %s: %s\n", cfg->command[0], strerror(errno));
+    _exit(errno == ENOENT ? 127 : 126);
+}
+
+// The controller learns of palette writes from the shim's log of stores.
+static void read_store_log(int *fd, off_t *done)
+{
+    char path[PATH_MAX], buf[14 * 256];
+    if (*fd < 0) {
+        root_path(path, EMU_REGWRITES_LOG);
+        *fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (*fd < 0)
+            return;
+    }
+    ssize_t n;
+    while ((n = pread(*fd, buf, sizeof buf, *done)) >= 14) {
+        for (ssize_t i = 0; i + 14 <= n; i += 14) {
+            buf[i + 13] = 0;
+            display_note_write(&display, (uint32_t)strtoul(buf + i, nullptr, 16),
+                               (uint32_t)strtoul(buf + i + 5, nullptr, 16));
+        }
+        *done += n / 14 * 14;
+    }
+}
+
+static int take_screenshot(const runner_config *cfg)
+{
+    int w = cfg->display.width[0], h = cfg->display.height[0];
+    uint8_t *rgb = (uint8_t *)malloc((size_t)w * h * 3);
+    display_update(&display);
+    if (!rgb || (display_render(&display, rgb, w, h), save_png(cfg->screenshot, rgb, w, h))) {
+        free(rgb);
+        fprintf(stderr, "tavro-emu: cannot write screenshot %s\n", cfg->screenshot);
+        return -1;
+    }
+    free(rgb);
+    return 0;
+}
+
+static double seconds(const timespec *a, const timespec *b)
+{
+    return (double)(b->tv_sec - a->tv_sec) + (double)(b->tv_nsec - a->tv_nsec) / 1e9;
+}
+
+static void add_ns(timespec *t, long ns)
+{
+    t->tv_nsec += ns;
+    while (t->tv_nsec >= 1000000000L) {
+        t->tv_nsec -= 1000000000L;
+        t->tv_sec++;
+    }
+}
+
+static void set_buttons(uint32_t word)
+{
+    char path[PATH_MAX];
+    uint8_t le[4];
+    put_le(le, word, 4);
+    root_path(path, EMU_GPIO);
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0 || pwrite(fd, le, 4, 0) != 4)
+        fail("cannot press buttons in", path);
+    if (fd >= 0)
+        close(fd);
+}
+
+// One tick per sync: raise the flag, latch layers, move the buttons on, and
+// take a timed screenshot; runs until the command (or, with --wait-all,
+// every process it started) has ended. Returns the command's wait status.
+static int run_device(const runner_config *cfg, pid_t child, int *screenshot_failed)
+{
+    char mark[PATH_MAX];
+    timespec start, now, next;
+    int status = 0, log_fd = -1;
+    off_t log_done = 0;
+    bool child_done = false, pulsing = false, shot = false;
+    uint32_t word = buttons_at(cfg, 0);
+    root_path(mark, EMU_UNTRAPPED_MARK);
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    next = start;
+    for (;;) {
+        pid_t pid;
+        int st;
+        while ((pid = waitpid(-1, &st, WNOHANG)) > 0)
+            if (pid == child) {
+                status = st;
+                child_done = true;
+            }
+        if (child_done && (!cfg->wait_all || (pid < 0 && errno == ECHILD)))
+            break;
+        if (forward_signal && !child_done) {
+            kill(child, forward_signal);
+            forward_signal = 0;
+        }
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        double t = seconds(&start, &now);
+        if (pulsing)
+            display_end_pulse(&display);
+        pulsing = false;
+        if (seconds(&next, &now) >= 0) {
+            read_store_log(&log_fd, &log_done);
+            display_vsync(&display);
+            pulsing = !access(mark, F_OK);
+            add_ns(&next, SYNC_NS);
+            if (seconds(&next, &now) > 0.1)   // fell far behind: do not catch up
+                next = now;
+        }
+        if (cfg->button_count && buttons_at(cfg, t) != word) {
+            word = buttons_at(cfg, t);
+            set_buttons(word);
+        }
+        if (cfg->screenshot && cfg->screenshot_at >= 0 && !shot && t >= cfg->screenshot_at) {
+            read_store_log(&log_fd, &log_done);
+            *screenshot_failed = take_screenshot(cfg);
+            shot = true;
+        }
+        timespec wake = next;
+        if (pulsing) {
+            wake = now;
+            add_ns(&wake, PULSE_NS);
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
+    }
+    if (cfg->screenshot && !shot) {
+        read_store_log(&log_fd, &log_done);
+        *screenshot_failed = take_screenshot(cfg);
+    }
+    if (log_fd >= 0)
+        close(log_fd);
+    return status;
+}
+
+static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+    return remove(path);
+}
+
+int main(int argc, char **argv)
+{
+    runner_config cfg;
+    int r = parse_options(argc, argv, &cfg);
+    if (r)
+        return r > 0 ? 0 : FAILED;
+    if (cfg.dir) {
+        if (mkdir(cfg.dir, 0755) && errno != EEXIST)
+            return fail("cannot make", cfg.dir), FAILED;
+        if (!realpath(cfg.dir, root))
+            return fail("cannot find", cfg.dir), FAILED;
+    } else {
+        const char *tmp = getenv("TMPDIR");
+        snprintf(root, sizeof root, "%s/tavro-emu.XXXXXX", tmp && *tmp == '/' ? tmp : "/tmp");
+        if (!mkdtemp(root))
+            return fail("cannot make", root), FAILED;
+    }
+    int status = FAILED;
+    if (strlen(root) > PATH_MAX - 64)
+        fprintf(stderr, "tavro-emu: folder name too long: %s\n", root);
+    else if (!make_device(&cfg)) {
+        struct sigaction sa;
+        memset(&sa, 0, sizeof sa);
+        sa.sa_handler = on_signal;
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGHUP, &sa, nullptr);
+        if (cfg.wait_all)
+            prctl(PR_SET_CHILD_SUBREAPER, 1);
+        pid_t child = start_command(&cfg);
+        if (child > 0) {
+            int screenshot_failed = 0;
+            int st = run_device(&cfg, child, &screenshot_failed);
+            status = WIFSIGNALED(st) ? 128 + WTERMSIG(st) : WEXITSTATUS(st);
+            if (screenshot_failed)
+                status = FAILED;
+        }
+    }
+    if (display.mem)
+        munmap(display.mem, display.mem_size);
+    if (mem_fd >= 0)
+        close(mem_fd);
+    if (!cfg.dir)
+        nftw(root, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    return status;
+}

@@ -1,0 +1,31 @@
+// The runner's settings, from its command line.
+#pragma once
+#include "display_model.h"
+
+struct button_span {
+    uint32_t word;
+    double from, to;                 // seconds after the command starts
+};
+
+enum { WITHOUT_MEM = 1, WITHOUT_GPIO = 2, WITHOUT_FB0 = 4 };
+
+struct runner_config {
+    const char *dir;                 // kept folder, or null for a fresh one
+    display_config display;
+    const char *picture;             // PNG for every layer, or null: the pattern
+    const char *layer_picture[LAYER_COUNT];
+    int without;                     // WITHOUT_* device files left out
+    uint64_t mem_size;               // size of dev/mem, 0 for enough
+    button_span buttons[64];
+    int button_count;
+    const char *screenshot;
+    double screenshot_at;            // seconds, or < 0 for at the end
+    bool wait_all;
+    bool preload;                    // put the shim into LD_PRELOAD
+    const char *shim;                // the preload library, or null: beside the runner
+    char **command;
+};
+
+// Fills cfg from argv; prints the reason and returns -1 on a bad line,
+// returns 1 after printing the help.
+int parse_options(int argc, char **argv, runner_config *cfg);

@@ -1,0 +1,25 @@
+// Runs the real tavro on an emulated device and collects what it left.
+#pragma once
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1;   // exit status, 128 + signal when killed
+    std::string out, err;
+};
+
+// Runs argv (argv[0] a program path) with its working directory in cwd and
+// extra environment entries; waits at most deadline seconds, then kills it.
+RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
+                      const std::vector<std::string> &env = {}, int deadline = 120);
+
+// Runs tavro with args on a device that tavro-emu sets up in device_dir
+// from the options given.
+RunResult run_tavro(const std::string &device_dir, const std::vector<std::string> &options,
+                    const std::vector<std::string> &args, const std::string &cwd);
+
+std::string tavro_path();
+std::string read_file(const std::string &path);
+bool file_exists(const std::string &path);
+std::string make_temp_dir(const char *what);
+void remove_tree(const std::string &dir);

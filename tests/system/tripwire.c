@@ -1,0 +1,47 @@
+/* Preloaded into tavro started outside the emulated device: every open of
+ * a device file is written down in $TRIPWIRE_LOG and refused, so that the
+ * safety check's test can show that nothing was touched, and so that a
+ * broken check still cannot reach this machine's /dev/mem. */
+#undef _FILE_OFFSET_BITS
+#undef _FORTIFY_SOURCE
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static int tripped(const char *path)
+{
+    if (strncmp(path, "/dev/", 5) != 0)
+        return 0;
+    const char *log = getenv("TRIPWIRE_LOG");
+    FILE *f = log ? fopen(log, "a") : NULL;
+    if (f) {
+        fprintf(f, "%s\n", path);
+        fclose(f);
+    }
+    errno = EACCES;
+    return 1;
+}
+
+#define REFUSE(name)                                                              \
+    int name(const char *path, int flags, ...)                                    \
+    {                                                                             \
+        if (tripped(path))                                                        \
+            return -1;                                                            \
+        int mode = 0;                                                             \
+        if (flags & (O_CREAT | O_TMPFILE)) {                                      \
+            va_list ap;                                                           \
+            va_start(ap, flags);                                                  \
+            mode = va_arg(ap, int);                                               \
+            va_end(ap);                                                           \
+        }                                                                         \
+        return openat(AT_FDCWD, path, flags, mode);                               \
+    }
+
+REFUSE(open)
+REFUSE(open64)
+int __open_2(const char *path, int flags) { return open(path, flags, 0); }
+int __open64_2(const char *path, int flags) { return open(path, flags, 0); }
