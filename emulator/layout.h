@@ -8,6 +8,7 @@
 //                           (struct fb0_record below)
 //   ROOT/tmp/               stands for /tmp (the pid file goes here)
 //   ROOT/usr/gp2x/gp2xmenu  stand-in launcher, a shell script
+//   ROOT/gpio-reads         4 bytes, little-endian: reads of dev/GPIO so far
 //   ROOT/launcher.log       one line per launcher start
 //   ROOT/setpriority.log    one line per setpriority call: "which who prio"
 //   ROOT/regwrites.log      one line per register store the shim saw:
@@ -25,6 +26,7 @@
 #define EMU_LAUNCHER "/usr/gp2x/gp2xmenu"
 #define EMU_PID_FILE "/tmp/tavro.pid"
 #define EMU_LAUNCHER_LOG "/launcher.log"
+#define EMU_GPIO_READS "/gpio-reads"
 #define EMU_PRIORITY_LOG "/setpriority.log"
 #define EMU_REGWRITES_LOG "/regwrites.log"
 #define EMU_UNTRAPPED_MARK "/sync-untrapped"

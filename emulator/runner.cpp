@@ -130,7 +130,7 @@ static uint32_t buttons_at(const runner_config *cfg, double t)
 static int make_device(const runner_config *cfg)
 {
     static const char *const folders[] = {"/dev", "/tmp", "/usr", EMU_LAUNCHER_DIR};
-    static const char *const logs[] = {EMU_LAUNCHER_LOG, EMU_PRIORITY_LOG, EMU_REGWRITES_LOG,
+    static const char *const logs[] = {EMU_LAUNCHER_LOG, EMU_GPIO_READS, EMU_PRIORITY_LOG, EMU_REGWRITES_LOG,
                                        EMU_UNTRAPPED_MARK, EMU_MEM, EMU_GPIO, EMU_FB0};
     char path[PATH_MAX];
     for (const char *f : folders) {
@@ -156,7 +156,9 @@ static int make_device(const runner_config *cfg)
     put_le(rec.smem_start, fb->address, 8);
     put_le(rec.smem_len, (uint64_t)fb->vstride * cfg->display.height[0], 4);
     put_le(rec.line_length, fb->vstride, 4);
-    if (!(cfg->without & WITHOUT_FB0) && write_file(EMU_FB0, &rec, sizeof rec, 0644))
+    // Without its record the framebuffer answers no screen information query.
+    size_t fb0_size = cfg->without & WITHOUT_FB0_INFO ? 0 : sizeof rec;
+    if (!(cfg->without & WITHOUT_FB0) && write_file(EMU_FB0, &rec, fb0_size, 0644))
         return -1;
     char script[PATH_MAX + 256];
     root_path(path, EMU_LAUNCHER_LOG);

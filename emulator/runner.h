@@ -7,7 +7,7 @@ struct button_span {
     double from, to;                 // seconds after the command starts
 };
 
-enum { WITHOUT_MEM = 1, WITHOUT_GPIO = 2, WITHOUT_FB0 = 4 };
+enum { WITHOUT_MEM = 1, WITHOUT_GPIO = 2, WITHOUT_FB0 = 4, WITHOUT_FB0_INFO = 8 };
 
 struct runner_config {
     const char *dir;                 // kept folder, or null for a fresh one

@@ -28,7 +28,8 @@ static const char HELP[] =
     "  --picture FILE.png  picture for every layer (tiled from the top-left)\n"
     "  --pattern           built-in test pattern, turned per layer (default)\n"
     "  --without DEV       leave out dev/DEV (mem, GPIO or fb0): its open fails\n"
-    "                      with ENOENT; repeatable\n"
+    "                      with ENOENT; fb0-info keeps dev/fb0 but its screen\n"
+    "                      information query fails with EIO; repeatable\n"
     "  --mem-size N        size of physical memory (dev/mem); mappings past it\n"
     "                      fail with ENXIO (default: 0xC0010000 or enough for\n"
     "                      every layer)\n"
@@ -56,6 +57,7 @@ static const char HELP[] =
     "  dev/fb0             fixed screen info: id[16], smem_start (8 bytes),\n"
     "                      smem_len, line_length (4 bytes each), little-endian\n"
     "  tmp/                stands for /tmp (tmp/tavro.pid), kept with --dir\n"
+    "  gpio-reads          4 bytes, little-endian: reads of dev/GPIO so far\n"
     "  usr/gp2x/gp2xmenu   stand-in launcher; each start adds a line\n"
     "                      \"pid=P cwd=DIR argv0=A args=...\" to launcher.log\n"
     "  setpriority.log     one line \"which who prio\" per setpriority call (the\n"
@@ -245,6 +247,8 @@ int parse_options(int argc, char **argv, runner_config *cfg)
                 cfg->without |= WITHOUT_GPIO;
             else if (!strcmp(arg, "fb0"))
                 cfg->without |= WITHOUT_FB0;
+            else if (!strcmp(arg, "fb0-info"))
+                cfg->without |= WITHOUT_FB0_INFO;
             else
                 return bad("device", arg);
         } else if (!strcmp(o, "--mem-size")) {
