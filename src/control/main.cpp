@@ -6,6 +6,9 @@
 #include "control/shutdown.h"
 #include "device/devices.h"
 #include "device/register_window.h"
+#include "menu/combo.h"
+#include "menu/menu.h"
+#include "menu/overlay.h"
 
 #include <cerrno>
 #include <climits>
@@ -49,6 +52,19 @@ static int take_shot(const char *name)
     return 0;
 }
 
+// The menu on the overlay until the user leaves it; the caller then hands
+// the device to the launcher.
+static void run_interactive()
+{
+    load_combo();
+    int cursor = 0;
+    take_over_display();
+    MenuChoice choice = run_menu(&cursor);
+    restore_display();
+    if (choice == MENU_GO_TO_BACKGROUND)
+        save_combo();
+}
+
 static int run_command_line(int argc, char **argv)
 {
     if (argc == 4 && strcmp(argv[1], "-s") == 0) {
@@ -85,7 +101,7 @@ int main(int argc, char **argv)
         status = 2;
         return_to_launcher = true;
     } else if (argc < 2) {
-        // Interactive mode is not there yet: hand the device to the launcher.
+        run_interactive();
         return_to_launcher = true;
     } else {
         status = run_command_line(argc, argv);
