@@ -365,9 +365,16 @@ int main(int argc, char **argv)
             return fail("cannot make", root), FAILED;
     }
     int status = FAILED;
-    if (strlen(root) > PATH_MAX - 64)
+    if (strlen(root) > PATH_MAX - 64) {
         fprintf(stderr, "tavro-emu: folder name too long: %s\n", root);
-    else if (!make_device(&cfg)) {
+    } else if (cfg.attach) {
+        // The device runs in the runner that made it: only start the command.
+        pid_t child = start_command(&cfg);
+        int st = 0;
+        if (child > 0 && waitpid(child, &st, 0) == child)
+            status = WIFSIGNALED(st) ? 128 + WTERMSIG(st) : WEXITSTATUS(st);
+        return status;
+    } else if (!make_device(&cfg)) {
         struct sigaction sa;
         memset(&sa, 0, sizeof sa);
         sa.sa_handler = on_signal;

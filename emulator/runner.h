@@ -21,6 +21,7 @@ struct runner_config {
     const char *screenshot;
     double screenshot_at;            // seconds, or < 0 for at the end
     bool wait_all;
+    bool attach;                     // run on the device another runner made in dir
     bool preload;                    // put the shim into LD_PRELOAD
     const char *shim;                // the preload library, or null: beside the runner
     char **command;

@@ -43,6 +43,8 @@ static const char HELP[] =
     "                      if COMMAND ends sooner)\n"
     "  --wait-all          run the device until every process COMMAND started has\n"
     "                      ended, not only COMMAND\n"
+    "  --attach            run COMMAND on the device that another tavro-emu is\n"
+    "                      running in --dir DIR, leaving the device as it is\n"
     "  --shim FILE         preload library (default: libemudevice.so beside the\n"
     "                      runner)\n"
     "  --no-preload        do not set LD_PRELOAD (for a command that puts the\n"
@@ -222,6 +224,8 @@ int parse_options(int argc, char **argv, runner_config *cfg)
             cfg->mem_size = REGS_PHYS;
         } else if (!strcmp(o, "--wait-all")) {
             cfg->wait_all = true;
+        } else if (!strcmp(o, "--attach")) {
+            cfg->attach = true;
         } else if (!strcmp(o, "--no-preload")) {
             cfg->preload = false;
         } else if (!arg) {
@@ -272,6 +276,8 @@ int parse_options(int argc, char **argv, runner_config *cfg)
     }
     if (i >= argc)
         return bad("command", nullptr);
+    if (cfg->attach && !cfg->dir)
+        return bad("--attach without --dir", nullptr);
     if (!screen2) {
         cfg->display.width[1] = cfg->display.width[0];
         cfg->display.height[1] = cfg->display.height[0];

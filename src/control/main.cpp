@@ -1,8 +1,7 @@
 // tavro: screenshots of the display controller's visible layer.
-#include "capture/convert.h"
-#include "capture/grab.h"
-#include "capture/png_out.h"
 #include "control/safety.h"
+#include "control/service.h"
+#include "control/shot.h"
 #include "control/shutdown.h"
 #include "device/devices.h"
 #include "device/register_window.h"
@@ -10,8 +9,8 @@
 #include "menu/menu.h"
 #include "menu/overlay.h"
 
-#include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,34 +34,37 @@ static int seconds_of(const char *text)
     return int(value);
 }
 
-// One shot into the named file; returns main's status.
-static int take_shot(const char *name)
+// Interactive mode: the menu, and the background services it starts, in
+// this process until it leaves to the launcher (true) or has handed the
+// device back to a running service (false).
+static bool run_interactive(int *status)
 {
-    int32_t width = 0, height = 0, stride = 0;
-    int32_t bpp = grab_screen(&width, &height, &stride);
-    // Without converted rows there is nothing to write, and an existing
-    // file of that name is left alone.
-    if (convert_rows(bpp, width, height, stride) != 0)
-        return -1;
-    if (write_png(name, width, height) != 0) {
-        fputs("tavro: write_png() failed\n", stderr);
-        return -1;
-    }
-    fputs("tavro: done.\n", stderr);
-    return 0;
-}
-
-// The menu on the overlay until the user leaves it; the caller then hands
-// the device to the launcher.
-static void run_interactive()
-{
+    if (check_other_instance())
+        return false;
     load_combo();
     int cursor = 0;
-    take_over_display();
-    MenuChoice choice = run_menu(&cursor);
-    restore_display();
-    if (choice == MENU_GO_TO_BACKGROUND)
+    uint32_t previous_buttons = 0;
+    for (;;) {
+        take_over_display();
+        MenuChoice choice = run_menu(&cursor);
+        restore_display();
+        if (choice == MENU_EXIT)
+            return true;
         save_combo();
+        // The parent leaves to the launcher, also when there is no child;
+        // the child is the service, and comes back here on a stop request.
+        if (fork() != 0)
+            return true;
+        run_capture_service(&previous_buttons, status);
+    }
+}
+
+static int shot_into(const char *name)
+{
+    if (take_shot(name) != 0)
+        return -1;
+    fputs("tavro: done.\n", stderr);
+    return 0;
 }
 
 static int run_command_line(int argc, char **argv)
@@ -72,10 +74,10 @@ static int run_command_line(int argc, char **argv)
         printf("tavro: sleeping for %i secs\n", seconds);
         if (seconds > 0)
             sleep(unsigned(seconds));
-        return take_shot(argv[3]);
+        return shot_into(argv[3]);
     }
     if (argc == 2 && argv[1][0] != '-')
-        return take_shot(argv[1]);
+        return shot_into(argv[1]);
     usage(argv[0]);
     return 0;
 }
@@ -101,8 +103,7 @@ int main(int argc, char **argv)
         status = 2;
         return_to_launcher = true;
     } else if (argc < 2) {
-        run_interactive();
-        return_to_launcher = true;
+        return_to_launcher = run_interactive(&status);
     } else {
         status = run_command_line(argc, argv);
     }

@@ -20,15 +20,40 @@ static void nap()
 
 void InteractiveTest::TearDown()
 {
-    if (runner > 0) {
-        kill(runner, SIGTERM);
-        finish(20);
-    }
+    end_all();
     DeviceTest::TearDown();
 }
 
-void InteractiveTest::start(const std::vector<std::string> &options, const std::vector<std::string> &args)
+// Services outlive the program that forked them: end the whole group.
+void InteractiveTest::end_all()
 {
+    if (group > 0)
+        kill(-group, SIGKILL);
+    if (runner > 0)
+        finish(20);
+    group = -1;
+}
+
+RunResult InteractiveTest::attach(const std::vector<std::string> &args, const std::string &cwd)
+{
+    std::vector<std::string> argv = {TAVRO_EMU, "--attach", "--dir", device, "--", tavro_path()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, cwd.empty() ? work : cwd);
+}
+
+bool InteractiveTest::wait_until(const std::function<bool()> &condition, int deadline)
+{
+    time_t end = time(nullptr) + deadline;
+    while (!condition() && before(end))
+        usleep(10000);
+    return condition();
+}
+
+void InteractiveTest::start(const std::vector<std::string> &options, const std::vector<std::string> &args,
+                            std::string cwd)
+{
+    if (cwd.empty())
+        cwd = work;
     std::vector<std::string> argv = {TAVRO_EMU, "--dir", device};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("--");
@@ -39,13 +64,14 @@ void InteractiveTest::start(const std::vector<std::string> &options, const std::
     unlink((device + "/gpio-reads").c_str());
     runner = fork();
     if (runner == 0) {
+        setpgid(0, 0);
         int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int in = open("/dev/null", O_RDONLY);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (chdir(work.c_str()) != 0)
+        if (chdir(cwd.c_str()) != 0)
             _exit(126);
         std::vector<char *> v;
         for (const std::string &a : argv)
@@ -54,6 +80,8 @@ void InteractiveTest::start(const std::vector<std::string> &options, const std::
         execv(v[0], v.data());
         _exit(127);
     }
+    setpgid(runner, runner);
+    group = runner;
 }
 
 int InteractiveTest::finish(int deadline)

@@ -3,20 +3,28 @@
 #pragma once
 #include "device_test.h"
 
+#include <functional>
 #include <sys/types.h>
 
 class InteractiveTest : public DeviceTest {
 protected:
     pid_t runner = -1;
+    pid_t group = -1;  // the runner's process group, services included
     std::string out_path = in_work(".stdout"), err_path = in_work(".stderr");
 
     void TearDown() override;
 
     // Starts tavro without arguments (or with args) on the device, in the
     // background; its output goes to files read by out() and err().
-    void start(const std::vector<std::string> &options = {}, const std::vector<std::string> &args = {});
+    void start(const std::vector<std::string> &options = {}, const std::vector<std::string> &args = {},
+               std::string cwd = "");
+    // Runs tavro with args beside the running one, on the same device.
+    RunResult attach(const std::vector<std::string> &args = {}, const std::string &cwd = "");
+    bool wait_until(const std::function<bool()> &condition, int deadline = 60);
     // Waits for the runner to end and returns its exit status, or -1.
     int finish(int deadline = 60);
+    // Ends every process of the run, services left behind included.
+    void end_all();
     std::string out() { return read_file(out_path); }
     std::string err() { return read_file(err_path); }
 

@@ -136,6 +136,7 @@ TEST_F(MenuScreen, CombosComeFromTheFileAsFarAsItGoes)
         tap(RAW_UP);
         tap(RAW_UP);
         EXPECT_EQ(leave_with(RAW_MENU), 0);  // go to background: the combo is saved as it is
+        end_all();
         std::string expected = c.file.size() == 12 ? c.file : std::string("\0\x20\0\0\0\x08\0\0\0\0\0\0", 12);
         EXPECT_EQ(bytes(read_file(in_work("tavro.bcfg"))), bytes(expected));
     }

@@ -1,0 +1,237 @@
+#include "interactive.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static constexpr uint32_t RAW_R = 0x800, RAW_A = 0x1000;
+static constexpr uint32_t COMBO = RAW_MENU | RAW_R;
+
+static int count_of(const std::string &text, const std::string &part)
+{
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        n++;
+    return n;
+}
+
+class Service : public InteractiveTest {
+protected:
+    std::string pid_file() { return read_file(device + "/tmp/tavro.pid"); }
+    int launches() { return count_of(launcher_log(), "\n"); }
+
+    // From the menu's first slot down to "GO to background" and into it;
+    // returns the pid of the service once its pid file names it.
+    int go_to_background(int from_row = 0)
+    {
+        for (int row = from_row; row != 4; row = row == 2 ? 4 : row + 1)
+            tap(RAW_DOWN);
+        set_buttons(RAW_MENU);
+        std::string before = pid_file();
+        EXPECT_TRUE(wait_until([&] { return !pid_file().empty() && pid_file() != before; }))
+            << out() << err();
+        EXPECT_TRUE(wait_until([&] { return out().find("child starting with pid " + pid_file()) !=
+                                            std::string::npos; }));
+        hold(0);
+        return atoi(pid_file().c_str());
+    }
+
+    // A press of the buttons, and the shot it must take.
+    void shoot(uint32_t raw, const std::string &name)
+    {
+        int wrote = count_of(out(), "tavro: wrote");
+        hold(raw);
+        EXPECT_TRUE(wait_until([&] { return count_of(out(), "tavro: wrote") > wrote; })) << err();
+        EXPECT_NE(out().find("tavro: wrote \"" + name + "\".\n"), std::string::npos) << out();
+    }
+
+    // A press that must take no shot.
+    void no_shot(uint32_t raw)
+    {
+        int wrote = count_of(out(), "tavro: wrote");
+        hold(raw);
+        hold(raw);  // a whole repeat wait later
+        EXPECT_EQ(count_of(out(), "tavro: wrote"), wrote) << "after raw " << std::hex << raw;
+    }
+
+    // Stops the service from a second start, as a user would.
+    void stop_service(int pid)
+    {
+        RunResult r = attach();
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "other instance detected (pid " + std::to_string(pid) + "), signaled and exiting\n");
+        int stops = count_of(out(), "tavro: signal received\n");
+        EXPECT_TRUE(wait_until([&] { return count_of(out(), "tavro: signal received\n") == stops + 1; }));
+        EXPECT_TRUE(wait_until([&] { return !file_exists(device + "/tmp/tavro.pid"); }));
+    }
+};
+
+TEST_F(Service, WholeCycleFromMenuToShotsAndBack)
+{
+    // Colours that RGB565 holds exactly: the low bits repeat the top ones.
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < 320 * 240; i++) {
+        int r = i % 32, g = i / 320 % 64, b = 31 - i % 32;
+        rgb.push_back(uint8_t(r << 3 | r >> 2));
+        rgb.push_back(uint8_t(g << 2 | g >> 4));
+        rgb.push_back(uint8_t(b << 3 | b >> 2));
+    }
+    ASSERT_TRUE(encode_png(in_work("picture.png"), 320, 240, rgb));
+    start({"--wait-all", "--picture", in_work("picture.png")});
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+    int first = go_to_background();
+    EXPECT_EQ(launches(), 1) << "the parent leaves to the launcher";
+    EXPECT_EQ(read_file(in_work("tavro.bcfg")).size(), 12u);
+
+    shoot(COMBO, "shot0_0000.png");
+    no_shot(COMBO);                       // held: no more
+    hold(RAW_MENU);
+    shoot(COMBO, "shot0_0001.png");       // R again
+    shoot(COMBO | RAW_A, "shot0_0002.png");  // another button, with the combo held
+    shoot(COMBO, "shot0_0003.png");
+    hold(0);
+    no_shot(RAW_R);
+    shoot(COMBO, "shot0_0004.png");       // the last button of the combo goes down
+    hold(0);
+    // Below the menu's bytes, which layer 1 shows until a program draws over
+    // them, the shot is the picture on the layer.
+    DecodedPng png = decode_png(in_work("shot0_0004.png"));
+    ASSERT_EQ(png.rgb.size(), rgb.size());
+    size_t below_menu = 120 * 320 * 3;
+    EXPECT_TRUE(std::equal(png.rgb.begin() + below_menu, png.rgb.end(), rgb.begin() + below_menu));
+
+    stop_service(first);
+    EXPECT_TRUE(wait_for_text(60, 158, "shot1_0004.png")) << "the next name is asked for afresh";
+    EXPECT_TRUE(wait_until([&] { return cursor_row() == 4; })) << "the cursor stays on its item";
+    EXPECT_EQ(text_at(60, 76, 6), "MENU  ");
+    EXPECT_EQ(launches(), 1) << "a stopping start starts no launcher";
+
+    set_buttons(RAW_MENU);
+    EXPECT_TRUE(wait_until([&] { return !pid_file().empty(); }));
+    int second = atoi(pid_file().c_str());
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(wait_until([&] { return launches() == 2; })) << "the stopped service left to the launcher";
+    hold(0);
+    shoot(COMBO, "shot1_0004.png");
+    stop_service(second);
+    EXPECT_TRUE(wait_for_text(60, 158, "shot2_0004.png"));
+    EXPECT_TRUE(wait_until([&] { return cursor_row() == 4; }));
+    tap(RAW_DOWN);
+    EXPECT_EQ(cursor_row(), 5);
+    EXPECT_EQ(leave_with(RAW_MENU), 0);
+    EXPECT_EQ(launches(), 3);
+    EXPECT_FALSE(file_exists(device + "/tmp/tavro.pid"));
+    EXPECT_EQ(err(), "");
+}
+
+TEST_F(Service, StopRequestDuringAShotLetsItFinish)
+{
+    // A large screen makes the shot long enough to be caught in it.
+    start({"--wait-all", "--screen", "2048x1536", "--layer", "p1:on,format=16"});
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+    int pid = go_to_background();
+    set_buttons(COMBO);
+    ASSERT_TRUE(wait_until([&] { return out().find("tavro: about to dump") != std::string::npos; }));
+    kill(pid, SIGUSR1);
+    ASSERT_TRUE(wait_until([&] { return out().find("tavro: signal received\n") != std::string::npos; }));
+    std::string o = out();
+    EXPECT_LT(o.find("tavro: wrote \"shot0_0000.png\".\n"), o.find("tavro: signal received\n")) << o;
+    EXPECT_TRUE(decode_png(in_work("shot0_0000.png")).ok);
+}
+
+TEST_F(Service, OnlyALiveServiceIsSignalled)
+{
+    // A pid file left behind names a process of the test's own.
+    pid_t bystander = fork();
+    if (bystander == 0) {
+        signal(SIGUSR1, SIG_DFL);
+        alarm(300);  // gone in the end, whatever the test does
+        pause();
+        _exit(0);
+    }
+    ASSERT_EQ(system(("mkdir -p " + device + "/tmp").c_str()), 0);
+    FILE *f = fopen((device + "/tmp/tavro.pid").c_str(), "w");
+    fprintf(f, "%i", int(bystander));
+    fclose(f);
+    start({"--wait-all"});
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << "a stale pid file keeps no menu away";
+    EXPECT_EQ(waitpid(bystander, nullptr, WNOHANG), 0) << "the bystander was signalled";
+
+    // The service's pid file read back in hexadecimal and in octal.
+    int pid = go_to_background();
+    for (const char *format : {"0x%x", "0%o"}) {
+        int fd = open((device + "/tmp/tavro.pid").c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_GE(fd, 0);
+        dprintf(fd, format, pid);
+        close(fd);
+        stop_service(pid);
+        ASSERT_TRUE(wait_until([&] { return reg(0x4058) >> 16 == 0x443A; }));
+        set_buttons(RAW_MENU);
+        ASSERT_TRUE(wait_until([&] { return !pid_file().empty(); }));
+        hold(0);
+        pid = atoi(pid_file().c_str());
+    }
+    kill(bystander, SIGKILL);
+    waitpid(bystander, nullptr, 0);
+}
+
+TEST_F(Service, EmptyComboEndsTheServiceWithoutALauncher)
+{
+    FILE *f = fopen(in_work("tavro.bcfg").c_str(), "wb");
+    fwrite("\0\0\0\0\0\0\0\0\0\0\0\0", 1, 12, f);
+    fclose(f);
+    start({"--wait-all"});
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+    for (int i = 0; i < 3; i++)
+        tap(RAW_DOWN);
+    EXPECT_EQ(leave_with(RAW_MENU), 0);
+    EXPECT_EQ(launches(), 1);
+    EXPECT_FALSE(file_exists(device + "/tmp/tavro.pid"));
+    EXPECT_NE(err().find("combo is empty"), std::string::npos) << err();
+    EXPECT_EQ(count_of(err(), "\n"), 1);
+}
+
+TEST_F(Service, FailedShotsWriteNothingAndPollingGoesOn)
+{
+    // Shots go to a folder that is gone, or the layer on top cannot be grabbed.
+    const struct { std::vector<std::string> options; bool remove_folder; std::string message; } cases[] = {
+        {{"--wait-all"}, true, "tavro: failed to open \"shot0_0000.png\"\ntavro: write_png() failed\n"},
+        {{"--wait-all", "--layer", "s1:on,format=16,hstride=0"}, false, "tavro: bad bpp: -1\n"},
+    };
+    for (const auto &c : cases) {
+        std::string shots = make_temp_dir("shots");
+        start(c.options, {}, shots);
+        ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+        int pid = go_to_background();
+        if (c.remove_folder) {
+            unlink((shots + "/tavro.bcfg").c_str());
+            ASSERT_EQ(rmdir(shots.c_str()), 0);
+        }
+        for (int press = 1; press <= 2; press++) {
+            hold(COMBO);
+            EXPECT_TRUE(wait_until([&] { return count_of(err(), c.message) == press; })) << err();
+            hold(0);
+        }
+        EXPECT_EQ(count_of(out(), "tavro: wrote"), 0);
+        if (!c.remove_folder)
+            EXPECT_FALSE(file_exists(shots + "/shot0_0000.png"));
+        kill(pid, SIGKILL);
+        EXPECT_EQ(finish(), 0);
+        remove_tree(shots);
+    }
+}
+
+TEST_F(Service, ComboStillHeldFromTheConfirmingPressFiresAtOnce)
+{
+    FILE *f = fopen(in_work("tavro.bcfg").c_str(), "wb");
+    fwrite("\0\x01\0\0\0\0\0\0\0\0\0\0", 1, 12, f);  // MENU alone
+    fclose(f);
+    start({"--wait-all"});
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+    for (int i = 0; i < 3; i++)
+        tap(RAW_DOWN);
+    set_buttons(RAW_MENU);  // held on from here
+    EXPECT_TRUE(wait_until([&] { return out().find("tavro: wrote \"shot0_0000.png\".\n") != std::string::npos; }))
+        << out() << err();
+}
