@@ -1,5 +1,6 @@
 #include "menu/combo.h"
 #include "menu/menu.h"
+#include "temp_dir.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -34,25 +35,14 @@ TEST(MenuSlots, ForeignMasksMoveAsAWholeToANamedBit)
     EXPECT_EQ(slot_forward(0x10000), 0x400000u);   // up past 17-21 to VOL DOWN
 }
 
-class ComboFile : public testing::Test {
+class ComboFile : public InTempDir {
 protected:
-    char dir[32] = "/tmp/tavro-unit-combo-XXXXXX";
-    char old_dir[4096];
-
     void SetUp() override
     {
-        ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        ASSERT_EQ(chdir(dir), 0);
+        InTempDir::SetUp();
         combo[0] = 0x100;
         combo[1] = 0x800;
         combo[2] = 0;
-    }
-    void TearDown() override
-    {
-        unlink("tavro.bcfg");
-        ASSERT_EQ(chdir(old_dir), 0);
-        rmdir(dir);
     }
     static void write_file(const std::string &bytes)
     {

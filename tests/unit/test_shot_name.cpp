@@ -1,26 +1,14 @@
 #include "capture/shot_name.h"
+#include "temp_dir.h"
 
 #include <cstdio>
-#include <gtest/gtest.h>
-#include <string>
-#include <unistd.h>
 
-class ShotName : public testing::Test {
+class ShotName : public InTempDir {
 protected:
-    char dir[32] = "/tmp/tavro-unit-names-XXXXXX";
-    char old_dir[4096];
-
     void SetUp() override
     {
-        ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        ASSERT_EQ(chdir(dir), 0);
+        InTempDir::SetUp();
         shot_counter = 0;
-    }
-    void TearDown() override
-    {
-        ASSERT_EQ(chdir(old_dir), 0);
-        ASSERT_EQ(system(("rm -rf " + std::string(dir)).c_str()), 0);
     }
     static void touch(const char *name) { fclose(fopen(name, "w")); }
 };
