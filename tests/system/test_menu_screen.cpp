@@ -50,8 +50,10 @@ TEST_F(MenuScreen, ShowsEveryTextInPlaceAndExitLeavesEverythingAsItWas)
     // palette is set, strides before the control word, both ways.
     std::string writes = read_file(device + "/regwrites.log");
     if (!writes.empty()) {
-        EXPECT_EQ(writes.substr(0, 70), "405c 00000001\n4060 00000140\n4058 443a0033\n"
-                                        "4070 00000000\n4070 0100ffff\n");
+        EXPECT_EQ(writes.substr(0, 98), "405c 00000001\n4060 00000140\n4058 443a0033\n"
+                                        "4070 00000000\n4070 0100ffff\n"
+                                        "308c 00000403\n308c 00000403\n")  // two syncs before drawing
+            << writes;
         EXPECT_EQ(writes.substr(writes.size() - 42), "405c 00000002\n4060 00000280\n4058 44320033\n");
         EXPECT_EQ(writes.find("4070 ", 70), std::string::npos) << "the palette is written twice only";
     }
