@@ -235,3 +235,35 @@ TEST_F(Service, ComboStillHeldFromTheConfirmingPressFiresAtOnce)
     EXPECT_TRUE(wait_until([&] { return out().find("tavro: wrote \"shot0_0000.png\".\n") != std::string::npos; }))
         << out() << err();
 }
+
+TEST_F(Service, PidFileIsNeitherFollowedThroughALinkNorAWindowForAKill)
+{
+    // A link where the pid file goes: the service runs without one.
+    ASSERT_EQ(system(("mkdir -p " + device + "/tmp").c_str()), 0);
+    FILE *f = fopen(in_work("target").c_str(), "w");
+    fputs("keep", f);
+    fclose(f);
+    ASSERT_EQ(symlink(in_work("target").c_str(), (device + "/tmp/tavro.pid").c_str()), 0);
+    start({"--wait-all"});
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+    for (int i = 0; i < 3; i++)
+        tap(RAW_DOWN);
+    set_buttons(RAW_MENU);
+    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; }));
+    hold(0);
+    shoot(COMBO, "shot0_0000.png");
+    EXPECT_EQ(read_file(in_work("target")), "keep");
+    end_all();
+
+    // A stop request sent the moment the pid file names the service.
+    unlink((device + "/tmp/tavro.pid").c_str());
+    start({"--wait-all"});
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+    for (int i = 0; i < 3; i++)
+        tap(RAW_DOWN);
+    set_buttons(RAW_MENU);
+    ASSERT_TRUE(wait_until([&] { return atoi(pid_file().c_str()) > 0; }));
+    kill(atoi(pid_file().c_str()), SIGUSR1);
+    EXPECT_TRUE(wait_until([&] { return out().find("tavro: signal received\n") != std::string::npos; }))
+        << out() << err();
+}
