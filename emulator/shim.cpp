@@ -69,6 +69,12 @@ __attribute__((constructor)) static void resolve(void)
     // Only an absolute folder is taken: a relative one would move with chdir.
     if (root && root[0] == '/' && strlen(root) + 64 < sizeof emu_root)
         strcpy(emu_root, root);
+#ifdef __arm__
+    // Under qemu-user the program can exec only this machine's own programs
+    // (the stand-in launcher's shell), whose loader reports an armel library
+    // in LD_PRELOAD as an error. Loaded once, the shim stays in forks.
+    unsetenv("LD_PRELOAD");
+#endif
 }
 
 // The product's safety check looks for this symbol before touching /dev/mem.

@@ -13,9 +13,52 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// The environment can point the tests at another build of tavro, such as
+// the armel one, with the program that runs it (a qemu-user wrapper), the
+// emulated device's shim built for it and the tripwire built for it.
+static std::string setting(const char *name, const char *fallback)
+{
+    const char *value = getenv(name);
+    return value && *value ? value : fallback;
+}
+
 std::string tavro_path()
 {
-    return TAVRO_BINARY;
+    return setting("TAVRO_TEST_BINARY", TAVRO_BINARY);
+}
+
+std::vector<std::string> tavro_command()
+{
+    std::string wrapper = setting("TAVRO_TEST_WRAPPER", "");
+    if (wrapper.empty())
+        return {tavro_path()};
+    return {wrapper, tavro_path()};
+}
+
+std::vector<std::string> device_command(const std::vector<std::string> &runner_options)
+{
+    std::vector<std::string> argv = {TAVRO_EMU};
+    argv.insert(argv.end(), runner_options.begin(), runner_options.end());
+    std::string shim = setting("TAVRO_TEST_SHIM", "");
+    if (!shim.empty()) {
+        argv.push_back("--shim");
+        argv.push_back(shim);
+    }
+    // The wrapper preloads the shim that the runner names in TAVRO_EMU_SHIM.
+    if (!setting("TAVRO_TEST_WRAPPER", "").empty())
+        argv.push_back("--no-preload");
+    argv.push_back("--");
+    for (const std::string &a : tavro_command())
+        argv.push_back(a);
+    return argv;
+}
+
+std::string tripwire_preload()
+{
+    std::string tripwire = setting("TAVRO_TEST_TRIPWIRE", TRIPWIRE_LIBRARY);
+    if (setting("TAVRO_TEST_WRAPPER", "").empty())
+        return "LD_PRELOAD=" + tripwire;
+    return "TAVRO_GUEST_PRELOAD=" + tripwire;
 }
 
 static void drain(int fd, std::string &into, bool &open)
@@ -83,10 +126,9 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &c
 RunResult run_tavro(const std::string &device_dir, const std::vector<std::string> &options,
                     const std::vector<std::string> &args, const std::string &cwd)
 {
-    std::vector<std::string> argv = {TAVRO_EMU, "--dir", device_dir};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.push_back("--");
-    argv.push_back(tavro_path());
+    std::vector<std::string> runner_options = {"--dir", device_dir};
+    runner_options.insert(runner_options.end(), options.begin(), options.end());
+    std::vector<std::string> argv = device_command(runner_options);
     argv.insert(argv.end(), args.begin(), args.end());
     return run_program(argv, cwd);
 }

@@ -18,7 +18,15 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &c
 RunResult run_tavro(const std::string &device_dir, const std::vector<std::string> &options,
                     const std::vector<std::string> &args, const std::string &cwd);
 
+// The tavro under test, and the command that runs it (the same, or a
+// wrapper such as qemu-user's first); TAVRO_TEST_* in the environment
+// choose another build than this one's.
 std::string tavro_path();
+std::vector<std::string> tavro_command();
+// The runner with runner_options, up to and including tavro_command().
+std::vector<std::string> device_command(const std::vector<std::string> &runner_options);
+// The environment entry that preloads the tripwire into tavro_command().
+std::string tripwire_preload();
 std::string read_file(const std::string &path);
 bool file_exists(const std::string &path);
 std::string make_temp_dir(const char *what);

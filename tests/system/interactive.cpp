@@ -36,7 +36,7 @@ void InteractiveTest::end_all()
 
 RunResult InteractiveTest::attach(const std::vector<std::string> &args, const std::string &cwd)
 {
-    std::vector<std::string> argv = {TAVRO_EMU, "--attach", "--dir", device, "--", tavro_path()};
+    std::vector<std::string> argv = device_command({"--attach", "--dir", device});
     argv.insert(argv.end(), args.begin(), args.end());
     return run_program(argv, cwd.empty() ? work : cwd);
 }
@@ -54,10 +54,9 @@ void InteractiveTest::start(const std::vector<std::string> &options, const std::
 {
     if (cwd.empty())
         cwd = work;
-    std::vector<std::string> argv = {TAVRO_EMU, "--dir", device};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.push_back("--");
-    argv.push_back(tavro_path());
+    std::vector<std::string> runner_options = {"--dir", device};
+    runner_options.insert(runner_options.end(), options.begin(), options.end());
+    std::vector<std::string> argv = device_command(runner_options);
     argv.insert(argv.end(), args.begin(), args.end());
     // Nothing of an earlier run may pass for this one's screen or buttons.
     unlink((device + "/dev/mem").c_str());

@@ -98,8 +98,9 @@ TEST(SafetyCheck, OutsideTheEmulatedDeviceTavroRefusesAndTouchesNothing)
 {
     std::string dir = make_temp_dir("outside");
     std::string log = dir + "/opened";
-    RunResult r = run_program({tavro_path(), "shot.png"}, dir,
-                              {"LD_PRELOAD=" TRIPWIRE_LIBRARY, "TRIPWIRE_LOG=" + log});
+    std::vector<std::string> argv = tavro_command();
+    argv.push_back("shot.png");
+    RunResult r = run_program(argv, dir, {tripwire_preload(), "TRIPWIRE_LOG=" + log});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "tavro: this build runs only on the device or its emulated device\n");
