@@ -274,7 +274,8 @@ static void count_button_read(void)
 {
     char path[PATH_MAX];
     int saved = errno;
-    snprintf(path, sizeof path, "%s%s", emu_root, EMU_GPIO_READS);
+    if (!emu_root[0] || snprintf(path, sizeof path, "%s%s", emu_root, EMU_GPIO_READS) >= (int)sizeof path)
+        return;
     int fd = real_open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0) {
         uint8_t b[4] = {0, 0, 0, 0};
