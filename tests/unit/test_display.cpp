@@ -64,11 +64,3 @@ TEST(DisplayFormats, FormatChangeKeepsTheLowBitsAndSetsApply)
     set_layer_format(PRIMARY_LAYER1, FORMAT_16BPP);
     EXPECT_EQ(register_file[0x4058], 0x44320033u);
 }
-
-TEST(DisplayFormats, SecondaryLayersTakeTheSecondaryScreenSize)
-{
-    EXPECT_EQ(screen_size_of(0x400C), 0x4004u);
-    EXPECT_EQ(screen_size_of(0x4040), 0x4004u);
-    EXPECT_EQ(screen_size_of(0x440C), 0x4404u);
-    EXPECT_EQ(screen_size_of(0x4440), 0x4404u);
-}

@@ -5,44 +5,6 @@
 
 using GrabScreen = CaptureTest;
 
-TEST_F(GrabScreen, TakesTheLastEnabledLayerOrElsePrimaryLayerZero)
-{
-    struct Row { bool s1, p1, s0; uint8_t id; int width, height; };
-    const Row rows[] = {
-        {false, false, false, 0xA0, 4, 2}, {false, false, true, 0xB0, 2, 4},
-        {false, true, false, 0xA1, 4, 2},  {false, true, true, 0xA1, 4, 2},
-        {true, false, false, 0xB1, 2, 4},  {true, false, true, 0xB1, 2, 4},
-        {true, true, false, 0xB1, 2, 4},   {true, true, true, 0xB1, 2, 4},
-    };
-    for (bool p0 : {false, true}) {
-        for (const Row &r : rows) {
-            fake_registers_reset();
-            set_screen(0x4000, 4, 2);
-            set_screen(0x4400, 2, 4);
-            set_layer(0x400C, p0, 0x443A, 1, 4, 0x01000000);
-            set_layer(0x440C, r.s0, 0x443A, 1, 4, 0x01100000);
-            set_layer(0x4040, r.p1, 0x443A, 1, 4, 0x01200000);
-            set_layer(0x4440, r.s1, 0x443A, 1, 4, 0x01300000);
-            put_frame(0x01000000, std::vector<uint8_t>(16, 0xA0));
-            put_frame(0x01100000, std::vector<uint8_t>(16, 0xB0));
-            put_frame(0x01200000, std::vector<uint8_t>(16, 0xA1));
-            put_frame(0x01300000, std::vector<uint8_t>(16, 0xB1));
-            int32_t width, height, stride;
-            testing::internal::CaptureStdout();
-            testing::internal::CaptureStderr();
-            EXPECT_EQ(grab_screen(&width, &height, &stride), 8);
-            testing::internal::GetCapturedStdout();
-            testing::internal::GetCapturedStderr();
-            std::string row = std::to_string(r.s1) + std::to_string(r.p1) + std::to_string(r.s0) +
-                              " p0=" + std::to_string(p0);
-            EXPECT_EQ(raw_buffer[0], r.id) << row;
-            EXPECT_EQ(width, r.width) << row;
-            EXPECT_EQ(height, r.height) << row;
-            EXPECT_EQ(stride, 4) << row;
-        }
-    }
-}
-
 TEST_F(GrabScreen, CopiesA16BitScreenAtRaisedPriority)
 {
     register_file[0x4004] = 0xF0EFF13F;  // high nibbles of both fields are not size
