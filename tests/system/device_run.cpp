@@ -71,6 +71,18 @@ static void drain(int fd, std::string &into, bool &open)
         open = false;
 }
 
+void exec_in(const std::string &cwd, const std::vector<std::string> &argv)
+{
+    if (chdir(cwd.c_str()) != 0)
+        _exit(126);
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
                       const std::vector<std::string> &env, int deadline)
 {
@@ -87,16 +99,9 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &c
         close(err[0]);
         int null = open("/dev/null", O_RDONLY);
         dup2(null, 0);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
         for (const std::string &e : env)
             putenv(strdup(e.c_str()));
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        exec_in(cwd, argv);
     }
     close(out[1]);
     close(err[1]);

@@ -8,6 +8,9 @@ struct RunResult {
     std::string out, err;
 };
 
+// In a forked child: moves to cwd and replaces the process by argv.
+[[noreturn]] void exec_in(const std::string &cwd, const std::vector<std::string> &argv);
+
 // Runs argv (argv[0] a program path) with its working directory in cwd and
 // extra environment entries; waits at most deadline seconds, then kills it.
 RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,

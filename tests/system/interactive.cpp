@@ -70,14 +70,7 @@ void InteractiveTest::start(const std::vector<std::string> &options, const std::
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
-        std::vector<char *> v;
-        for (const std::string &a : argv)
-            v.push_back(const_cast<char *>(a.c_str()));
-        v.push_back(nullptr);
-        execv(v[0], v.data());
-        _exit(127);
+        exec_in(cwd, argv);
     }
     setpgid(runner, runner);
     group = runner;

@@ -214,8 +214,9 @@ TEST_F(Service, FailedShotsWriteNothingAndPollingGoesOn)
             hold(0);
         }
         EXPECT_EQ(count_of(out(), "tavro: wrote"), 0);
-        if (!c.remove_folder)
+        if (!c.remove_folder) {
             EXPECT_FALSE(file_exists(shots + "/shot0_0000.png"));
+        }
         kill(pid, SIGKILL);
         EXPECT_EQ(finish(), 0);
         remove_tree(shots);
