@@ -1,8 +1,9 @@
 // The display controller model. Two sides share the register window through
-// the memory file: the controller (the runner's clock) raises the sync flag
-// and latches applied layer settings; the write handler runs inside the
-// program, on the stores the shim catches, and must stay async-signal-safe.
-// Reads go straight to the shared memory: the controller never sees them.
+// the memory file and the palettes through ROOT/shared: the controller (the
+// runner's clock) raises the sync flag and latches applied layer settings;
+// the write handler runs inside the program, on the stores the shim
+// catches, and must stay async-signal-safe. Reads go straight to the shared
+// memory: the controller never sees them.
 #include "display_model.h"
 
 #include <string.h>
@@ -43,23 +44,27 @@ static uint32_t block_base(int block)
     return block ? DC_BLOCK_SECONDARY : DC_BLOCK_PRIMARY;
 }
 
-static bool is_palette(uint32_t offset)
+// The layer whose palette register sits at offset, or -1.
+static int palette_layer(uint32_t offset)
 {
     for (int l = 0; l < LAYER_COUNT; l++)
         if (offset == dc_layer_base[l] + DC_PALETTE)
-            return true;
-    return false;
+            return l;
+    return -1;
 }
 
-void display_init(display_state *d, uint8_t *mem, uint64_t mem_size, const display_config *cfg)
+void display_init(display_state *d, uint8_t *mem, uint64_t mem_size, uint32_t (*palette)[256],
+                  const display_config *cfg)
 {
     memset(d, 0, sizeof *d);
     d->mem = mem;
     d->mem_size = mem_size;
-    for (int l = 0; l < LAYER_COUNT; l++)
+    d->palette = palette;
+    for (int l = 0; l < LAYER_COUNT; l++) {
         d->shown[l] = cfg->layer[l];
-    for (uint32_t i = 0; i < 256; i++)
-        d->palette[i] = i << 16 | i << 8 | i;
+        for (uint32_t i = 0; i < 256; i++)
+            palette[l][i] = i << 16 | i << 8 | i;
+    }
     if (mem_size < REGS_PHYS + REGS_SIZE)
         return;
     d->regs = (volatile uint32_t *)(mem + REGS_PHYS);
@@ -74,30 +79,30 @@ void display_init(display_state *d, uint8_t *mem, uint64_t mem_size, const displ
         g[DC_VSTRIDE / 4] = cfg->layer[l].vstride;
         g[DC_ADDRESS / 4] = cfg->layer[l].address;
     }
+    for (int i = 0; i < cfg->presets; i++)
+        if (cfg->preset[i].offset < REGS_SIZE)
+            d->regs[cfg->preset[i].offset / 4] = cfg->preset[i].value;
 }
 
 // A store by the program. The status flag clears where a 1 is written and
-// the controller may set it meanwhile, hence the compare-and-swap; the
-// palette is write-only, so it leaves nothing to read back.
-void display_write(volatile uint32_t *regs, uint32_t offset, uint32_t value)
+// the controller may set it meanwhile, hence the compare-and-swap; a
+// palette register is write-only: its entry goes to the layer's palette.
+void display_write(display_state *d, uint32_t offset, uint32_t value)
 {
-    volatile uint32_t *r = regs + offset / 4;
+    volatile uint32_t *r = d->regs + offset / 4;
+    int l = palette_layer(offset);
     if (offset == DC_STATUS) {
         uint32_t old = __atomic_load_n(r, __ATOMIC_SEQ_CST);
         uint32_t now;
         do
             now = (value & ~DC_STATUS_SYNC) | (old & DC_STATUS_SYNC & ~value);
         while (!__atomic_compare_exchange_n(r, &old, now, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST));
-    } else if (!is_palette(offset)) {
+    } else if (l >= 0) {
+        if (d->palette)
+            d->palette[l][value >> 24] = rgb565_to_rgb(value & 0xFFFF);
+    } else {
         *r = value;
     }
-}
-
-// The controller's side of a store it learns of from the shim's log.
-void display_note_write(display_state *d, uint32_t offset, uint32_t value)
-{
-    if (offset == dc_layer_base[LAYER_P1] + DC_PALETTE)
-        d->palette[value >> 24] = rgb565_to_rgb(value & 0xFFFF);
 }
 
 // Take over the settings of every layer whose apply bit is set.
@@ -168,8 +173,9 @@ void decode_pixel(uint32_t format, const uint8_t *in, const uint32_t *palette, u
 }
 
 // Writes a w x h picture (RGB888) into the layer's frame memory in its own
-// format and strides. Line and pixel padding get the filler; nothing is
-// written past the end of memory.
+// format and strides. Line and pixel padding get the filler, as far as a
+// line of the picture at 4 bytes a pixel reaches, so that a hostile stride
+// costs no more than the picture; nothing is written past the end of memory.
 void display_fill_layer(display_state *d, int layer, const uint8_t *rgb, int w, int h)
 {
     const layer_setup *s = &d->shown[layer];
@@ -177,6 +183,8 @@ void display_fill_layer(display_state *d, int layer, const uint8_t *rgb, int w, 
     uint64_t line = (uint64_t)w * s->hstride;
     if (s->vstride > line)
         line = s->vstride;
+    if (line > (uint64_t)w * 4 + 64)
+        line = (uint64_t)w * 4 + 64;
     for (int y = 0; y < h; y++) {
         uint64_t start = s->address + (uint64_t)y * s->vstride;
         if (start >= d->mem_size)
@@ -194,27 +202,34 @@ void display_fill_layer(display_state *d, int layer, const uint8_t *rgb, int w, 
     }
 }
 
-// What the screen shows: the enabled layers as latched, each at the size of
-// its own display block from the top-left corner, clipped to w x h.
-void display_render(const display_state *d, uint8_t *rgb, int w, int h)
+void display_screen(const display_state *d, int block, int *w, int *h)
+{
+    uint32_t size = d->regs ? d->regs[(block_base(block) + DC_SCREEN_SIZE) / 4] : 0;
+    *w = (int)(size & 0xFFF) + 1;
+    *h = (int)((size >> 16) & 0xFFF) + 1;
+}
+
+// What display block b's own screen shows: its enabled layers as latched,
+// from the top-left corner, clipped to w x h.
+void display_render(const display_state *d, int block, uint8_t *rgb, int w, int h)
 {
     memset(rgb, 0, (size_t)w * h * 3);
     if (!d->regs)
         return;
+    int lw, lh;
+    display_screen(d, block, &lw, &lh);
     for (int i = 0; i < LAYER_COUNT; i++) {
         int l = dc_compose_order[i];
         const layer_setup *s = &d->shown[l];
         uint32_t format = s->control >> DC_FORMAT_SHIFT;
         int bytes = format_bytes(format);
-        if (!(s->control & DC_CONTROL_ENABLE) || !bytes)
+        if (layer_block(l) != block || !(s->control & DC_CONTROL_ENABLE) || !bytes)
             continue;
-        uint32_t size = d->regs[(block_base(layer_block(l)) + DC_SCREEN_SIZE) / 4];
-        int lw = (int)(size & 0xFFF) + 1, lh = (int)((size >> 16) & 0xFFF) + 1;
         for (int y = 0; y < lh && y < h; y++)
             for (int x = 0; x < lw && x < w; x++) {
                 uint64_t at = s->address + (uint64_t)y * s->vstride + (uint64_t)x * s->hstride;
                 if (at + bytes <= d->mem_size)
-                    decode_pixel(format, d->mem + at, d->palette, rgb + ((size_t)y * w + x) * 3);
+                    decode_pixel(format, d->mem + at, d->palette[l], rgb + ((size_t)y * w + x) * 3);
             }
     }
 }

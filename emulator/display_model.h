@@ -41,6 +41,10 @@ struct display_config {
     int width[2], height[2];           // primary and secondary display blocks
     layer_setup layer[LAYER_COUNT];
     uint32_t status;                   // DISPLAY_STATUS at power-on, sync clear
+    struct {
+        uint32_t offset, value;
+    } preset[32];                      // registers set last, as given
+    int presets;
 };
 
 // Physical memory as the controller sees it: the whole of ROOT/dev/mem.
@@ -48,8 +52,9 @@ struct display_state {
     uint8_t *mem;
     uint64_t mem_size;
     volatile uint32_t *regs;           // into mem, or null when mem ends short of it
+    uint32_t (*palette)[256];          // per layer, 0x00RRGGBB; shared with the
+                                       // write handler in the program
     layer_setup shown[LAYER_COUNT];    // settings scanned out, latched at sync
-    uint32_t palette[256];             // 0x00RRGGBB, of primary layer 1
     uint64_t syncs;
 };
 
@@ -57,13 +62,15 @@ int layer_block(int layer);
 int format_bytes(uint32_t code);       // 1, 2, 3, or 0 for an unknown code
 uint32_t rgb565_to_rgb(uint32_t c);
 
-void display_init(display_state *d, uint8_t *mem, uint64_t mem_size, const display_config *cfg);
-void display_write(volatile uint32_t *regs, uint32_t offset, uint32_t value);
-void display_note_write(display_state *d, uint32_t offset, uint32_t value);
+void display_init(display_state *d, uint8_t *mem, uint64_t mem_size, uint32_t (*palette)[256],
+                  const display_config *cfg);
+void display_write(display_state *d, uint32_t offset, uint32_t value);
 void display_vsync(display_state *d);
 void display_update(display_state *d);
 void display_end_pulse(display_state *d);
 void display_fill_layer(display_state *d, int layer, const uint8_t *rgb, int w, int h);
-void display_render(const display_state *d, uint8_t *rgb, int w, int h);
+// Size of display block b's screen, from its register.
+void display_screen(const display_state *d, int block, int *w, int *h);
+void display_render(const display_state *d, int block, uint8_t *rgb, int w, int h);
 void encode_pixel(uint32_t format, const uint8_t *rgb, uint8_t *out);
 void decode_pixel(uint32_t format, const uint8_t *in, const uint32_t *palette, uint8_t *rgb);

@@ -27,6 +27,7 @@ static const long PULSE_NS = 1000000L;         // sync flag pulse without a trap
 
 static char root[PATH_MAX];
 static display_state display;
+static emu_shared *shared;
 static int mem_fd = -1;
 static volatile sig_atomic_t forward_signal;   // signal to pass on to the command
 
@@ -58,6 +59,7 @@ static int write_file(const char *name, const void *data, size_t size, mode_t mo
     return chmod(path, mode) ? fail("cannot chmod", path) : 0;
 }
 
+// Enough for every layer, within the 4 GiB a 32-bit address reaches.
 static uint64_t needed_memory(const runner_config *cfg)
 {
     uint64_t end = REGS_PHYS + REGS_SIZE;
@@ -67,7 +69,7 @@ static uint64_t needed_memory(const runner_config *cfg)
         if (last > end)
             end = (last + 0xFFF) & ~(uint64_t)0xFFF;
     }
-    return end;
+    return end < (1ull << 32) ? end : 1ull << 32;
 }
 
 static int fill_pictures(const runner_config *cfg)
@@ -108,8 +110,28 @@ static int make_memory(const runner_config *cfg)
     void *mem = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, mem_fd, 0);
     if (mem == MAP_FAILED)
         return fail("cannot map", path);
-    display_init(&display, (uint8_t *)mem, size, &cfg->display);
+    display_init(&display, (uint8_t *)mem, size, shared->palette, &cfg->display);
     return fill_pictures(cfg);
+}
+
+// ROOT/shared: the palettes and the faults to inject, mapped by the shim.
+static int make_shared(const runner_config *cfg)
+{
+    char path[PATH_MAX];
+    root_path(path, EMU_SHARED);
+    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ftruncate(fd, sizeof *shared))
+        return fail("cannot make", path);
+    void *m = mmap(nullptr, sizeof *shared, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (m == MAP_FAILED)
+        return fail("cannot map", path);
+    shared = (emu_shared *)m;
+    shared->priority_errno = cfg->priority_errno;
+    shared->buttons = cfg->gpio_faults;
+    shared->move_offset = cfg->move_offset;
+    shared->move_value = cfg->move_value;
+    return 0;
 }
 
 static void put_le(uint8_t *p, uint64_t v, int bytes)
@@ -131,7 +153,8 @@ static int make_device(const runner_config *cfg)
 {
     static const char *const folders[] = {"/dev", "/tmp", "/usr", EMU_LAUNCHER_DIR};
     static const char *const logs[] = {EMU_LAUNCHER_LOG, EMU_GPIO_READS, EMU_PRIORITY_LOG, EMU_REGWRITES_LOG,
-                                       EMU_UNTRAPPED_MARK, EMU_MEM, EMU_GPIO, EMU_FB0};
+                                       EMU_UNTRAPPED_MARK, EMU_REFUSED_LOG, EMU_EXITS_LOG,
+                                       EMU_MEM, EMU_GPIO, EMU_FB0};
     char path[PATH_MAX];
     for (const char *f : folders) {
         root_path(path, f);
@@ -143,19 +166,26 @@ static int make_device(const runner_config *cfg)
         if (unlink(path) && errno != ENOENT)
             return fail("cannot remove", path);
     }
-    if (!(cfg->without & WITHOUT_MEM) && make_memory(cfg))
+    if (make_shared(cfg) || (!(cfg->without & WITHOUT_MEM) && make_memory(cfg)))
         return -1;
     uint8_t word[4];
     put_le(word, buttons_at(cfg, 0), 4);
     if (!(cfg->without & WITHOUT_GPIO) && write_file(EMU_GPIO, word, sizeof word, 0644))
         return -1;
+    put_le(word, 0, 4);
+    if (write_file(EMU_GPIO_READS, word, sizeof word, 0644))
+        return -1;
     const layer_setup *fb = &cfg->display.layer[LAYER_P1];
+    int bytes = format_bytes(fb->control >> DC_FORMAT_SHIFT);
     fb0_record rec;
     memset(&rec, 0, sizeof rec);
     strcpy(rec.id, "emu-lcd");
-    put_le(rec.smem_start, fb->address, 8);
+    put_le(rec.smem_start, cfg->fb_address_set ? cfg->fb_address : fb->address, 8);
     put_le(rec.smem_len, (uint64_t)fb->vstride * cfg->display.height[0], 4);
     put_le(rec.line_length, fb->vstride, 4);
+    put_le(rec.xres, (uint64_t)cfg->display.width[0], 4);
+    put_le(rec.yres, (uint64_t)cfg->display.height[0], 4);
+    put_le(rec.bits_per_pixel, (uint64_t)(bytes ? 8 * bytes : 16), 4);
     // Without its record the framebuffer answers no screen information query.
     size_t fb0_size = cfg->without & WITHOUT_FB0_INFO ? 0 : sizeof rec;
     if (!(cfg->without & WITHOUT_FB0) && write_file(EMU_FB0, &rec, fb0_size, 0644))
@@ -214,39 +244,28 @@ static pid_t start_command(const runner_config *cfg)
     _exit(errno == ENOENT ? 127 : 126);
 }
 
-// The controller learns of palette writes from the shim's log of stores.
-static void read_store_log(int *fd, off_t *done)
+static int screenshot_of(int block, const char *file)
 {
-    char path[PATH_MAX], buf[14 * 256];
-    if (*fd < 0) {
-        root_path(path, EMU_REGWRITES_LOG);
-        *fd = open(path, O_RDONLY | O_CLOEXEC);
-        if (*fd < 0)
-            return;
-    }
-    ssize_t n;
-    while ((n = pread(*fd, buf, sizeof buf, *done)) >= 14) {
-        for (ssize_t i = 0; i + 14 <= n; i += 14) {
-            buf[i + 13] = 0;
-            display_note_write(&display, (uint32_t)strtoul(buf + i, nullptr, 16),
-                               (uint32_t)strtoul(buf + i + 5, nullptr, 16));
-        }
-        *done += n / 14 * 14;
-    }
-}
-
-static int take_screenshot(const runner_config *cfg)
-{
-    int w = cfg->display.width[0], h = cfg->display.height[0];
+    int w, h;
+    display_screen(&display, block, &w, &h);
     uint8_t *rgb = (uint8_t *)malloc((size_t)w * h * 3);
-    display_update(&display);
-    if (!rgb || (display_render(&display, rgb, w, h), save_png(cfg->screenshot, rgb, w, h))) {
+    if (!rgb || (display_render(&display, block, rgb, w, h), save_png(file, rgb, w, h))) {
         free(rgb);
-        fprintf(stderr, "tavro-emu: cannot write screenshot %s\n", cfg->screenshot);
+        fprintf(stderr, "tavro-emu: cannot write screenshot %s\n", file);
         return -1;
     }
     free(rgb);
     return 0;
+}
+
+// Each display block drives its own screen: one picture each.
+static int take_screenshots(const runner_config *cfg)
+{
+    display_update(&display);
+    int failed = cfg->screenshot ? screenshot_of(0, cfg->screenshot) : 0;
+    if (cfg->screenshot2 && screenshot_of(1, cfg->screenshot2))
+        failed = -1;
+    return failed;
 }
 
 static double seconds(const timespec *a, const timespec *b)
@@ -276,6 +295,20 @@ static void set_buttons(uint32_t word)
         close(fd);
 }
 
+// With --wait-all every process's end goes to ROOT/exits.log, status as
+// the runner itself reports one.
+static void note_exit(pid_t pid, int st)
+{
+    char path[PATH_MAX], line[64];
+    root_path(path, EMU_EXITS_LOG);
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int n = snprintf(line, sizeof line, "%d %d\n", (int)pid, WIFSIGNALED(st) ? 128 + WTERMSIG(st) : WEXITSTATUS(st));
+    if (fd < 0 || write(fd, line, (size_t)n) != n)
+        fail("cannot write", path);
+    if (fd >= 0)
+        close(fd);
+}
+
 // One tick per sync: raise the flag, latch layers, move the buttons on, and
 // take a timed screenshot; runs until the command (or, with --wait-all,
 // every process it started) has ended. Returns the command's wait status.
@@ -283,8 +316,8 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
 {
     char mark[PATH_MAX];
     timespec start, now, next;
-    int status = 0, log_fd = -1;
-    off_t log_done = 0;
+    int status = 0;
+    bool shots = cfg->screenshot || cfg->screenshot2;
     bool child_done = false, pulsing = false, shot = false;
     uint32_t word = buttons_at(cfg, 0);
     root_path(mark, EMU_UNTRAPPED_MARK);
@@ -293,11 +326,14 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
     for (;;) {
         pid_t pid;
         int st;
-        while ((pid = waitpid(-1, &st, WNOHANG)) > 0)
+        while ((pid = waitpid(-1, &st, WNOHANG)) > 0) {
             if (pid == child) {
                 status = st;
                 child_done = true;
             }
+            if (cfg->wait_all)
+                note_exit(pid, st);
+        }
         if (child_done && (!cfg->wait_all || (pid < 0 && errno == ECHILD)))
             break;
         if (forward_signal && !child_done) {
@@ -310,7 +346,6 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
             display_end_pulse(&display);
         pulsing = false;
         if (seconds(&next, &now) >= 0) {
-            read_store_log(&log_fd, &log_done);
             display_vsync(&display);
             pulsing = !access(mark, F_OK);
             add_ns(&next, SYNC_NS);
@@ -321,9 +356,8 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
             word = buttons_at(cfg, t);
             set_buttons(word);
         }
-        if (cfg->screenshot && cfg->screenshot_at >= 0 && !shot && t >= cfg->screenshot_at) {
-            read_store_log(&log_fd, &log_done);
-            *screenshot_failed = take_screenshot(cfg);
+        if (shots && cfg->screenshot_at >= 0 && !shot && t >= cfg->screenshot_at) {
+            *screenshot_failed = take_screenshots(cfg);
             shot = true;
         }
         timespec wake = next;
@@ -333,12 +367,8 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
         }
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
     }
-    if (cfg->screenshot && !shot) {
-        read_store_log(&log_fd, &log_done);
-        *screenshot_failed = take_screenshot(cfg);
-    }
-    if (log_fd >= 0)
-        close(log_fd);
+    if (shots && !shot)
+        *screenshot_failed = take_screenshots(cfg);
     return status;
 }
 
@@ -394,6 +424,8 @@ int main(int argc, char **argv)
     }
     if (display.mem)
         munmap(display.mem, display.mem_size);
+    if (shared)
+        munmap(shared, sizeof *shared);
     if (mem_fd >= 0)
         close(mem_fd);
     if (!cfg.dir)

@@ -38,11 +38,22 @@ static const char HELP[] =
     "  --buttons W@A-B,... hold raw button word W (hex) from A to B seconds after\n"
     "                      the start (words of overlapping spans are or-ed, 0\n"
     "                      outside them)\n"
-    "  --screenshot FILE   write what the screen shows as PNG at the end\n"
+    "  --screenshot FILE   write what the primary screen shows as PNG at the end\n"
+    "  --screenshot2 FILE  ... and the secondary screen (its own output)\n"
     "  --screenshot-at S   ... S seconds after the start instead (or at the end\n"
     "                      if COMMAND ends sooner)\n"
     "  --wait-all          run the device until every process COMMAND started has\n"
-    "                      ended, not only COMMAND\n"
+    "                      ended, not only COMMAND; each one's end goes to\n"
+    "                      exits.log as \"PID STATUS\"\n"
+    "  --fb-addr ADDR      fb0's memory (smem_start) at ADDR instead of layer 1's\n"
+    "  --reg OFF=VALUE     register at offset OFF of the window starts as VALUE\n"
+    "                      (after the layers are set up); repeatable\n"
+    "Faults:\n"
+    "  --setpriority-error N  setpriority fails with errno N\n"
+    "  --gpio-short A-B    button reads A to B (counted from 1) return 2 bytes\n"
+    "  --gpio-fail A-B     button reads A to B fail with EIO\n"
+    "  --move-layer L:ADDR at the program's first mapping of frame memory, layer\n"
+    "                      L's address register changes to ADDR\n"
     "  --attach            run COMMAND on the device that another tavro-emu is\n"
     "                      running in --dir DIR, leaving the device as it is\n"
     "  --shim FILE         preload library (default: libemudevice.so beside the\n"
@@ -56,8 +67,10 @@ static const char HELP[] =
     "  dev/mem             physical memory, sparse; registers at 0xC0000000\n"
     "  dev/GPIO            4 bytes, the raw button word, little-endian; rewrite\n"
     "                      it in place (pwrite) to press buttons\n"
-    "  dev/fb0             fixed screen info: id[16], smem_start (8 bytes),\n"
-    "                      smem_len, line_length (4 bytes each), little-endian\n"
+    "  dev/fb0             the framebuffer: its screen information is id[16],\n"
+    "                      smem_start (8 bytes), smem_len, line_length, xres,\n"
+    "                      yres, bits_per_pixel (4 bytes each), little-endian;\n"
+    "                      reads and mappings give its memory\n"
     "  tmp/                stands for /tmp (tmp/tavro.pid), kept with --dir\n"
     "  gpio-reads          4 bytes, little-endian: reads of dev/GPIO so far\n"
     "  usr/gp2x/gp2xmenu   stand-in launcher; each start adds a line\n"
@@ -66,6 +79,9 @@ static const char HELP[] =
     "                      call is not applied)\n"
     "  regwrites.log       one line \"OFFSET VALUE\" (hex, offset in the window)\n"
     "                      per register store, x86-64 only\n"
+    "  refused.log         one line \"CALL PATH\" per refused open of one of this\n"
+    "                      machine's device nodes (memory, ports, framebuffers,\n"
+    "                      buttons, disks): the call fails with EACCES\n"
     "  sync-untrapped      present when the library cannot see stores: the sync\n"
     "                      flag is then a short pulse\n"
     "The logs are emptied at the start.\n";
@@ -90,6 +106,35 @@ static bool parse_size(const char *s, int *w, int *h)
         return false;
     *w = (int)a;
     *h = (int)b;
+    return true;
+}
+
+static bool parse_span(const char *s, uint32_t *from, uint32_t *to)
+{
+    char *end;
+    unsigned long a = strtoul(s, &end, 10);
+    if (*end != '-' || a < 1)
+        return false;
+    unsigned long b = strtoul(end + 1, &end, 10);
+    if (*end || b < a || b > 0xFFFFFFFF)
+        return false;
+    *from = (uint32_t)a;
+    *to = (uint32_t)b;
+    return true;
+}
+
+static bool parse_reg(const char *s, runner_config *cfg)
+{
+    char *end;
+    display_config *d = &cfg->display;
+    unsigned long offset = strtoul(s, &end, 0);
+    if (*end != '=' || offset >= REGS_SIZE || (offset & 3) || d->presets == 32)
+        return false;
+    uint64_t value;
+    if (!parse_number(end + 1, &value) || value > 0xFFFFFFFF)
+        return false;
+    d->preset[d->presets].offset = (uint32_t)offset;
+    d->preset[d->presets++].value = (uint32_t)value;
     return true;
 }
 
@@ -263,6 +308,35 @@ int parse_options(int argc, char **argv, runner_config *cfg)
                 return bad("button timeline", argv[i]);
         } else if (!strcmp(o, "--screenshot")) {
             cfg->screenshot = arg;
+        } else if (!strcmp(o, "--screenshot2")) {
+            cfg->screenshot2 = arg;
+        } else if (!strcmp(o, "--fb-addr")) {
+            uint64_t n;
+            if (!parse_number(arg, &n) || n > 0xFFFFFFFF)
+                return bad("address", arg);
+            cfg->fb_address = (uint32_t)n;
+            cfg->fb_address_set = true;
+        } else if (!strcmp(o, "--reg")) {
+            if (!parse_reg(arg, cfg))
+                return bad("register", arg);
+        } else if (!strcmp(o, "--setpriority-error")) {
+            uint64_t n;
+            if (!parse_number(arg, &n) || n < 1 || n > 4095)
+                return bad("errno", arg);
+            cfg->priority_errno = (uint32_t)n;
+        } else if (!strcmp(o, "--gpio-short")) {
+            if (!parse_span(arg, &cfg->gpio_faults.short_from, &cfg->gpio_faults.short_to))
+                return bad("read span", arg);
+        } else if (!strcmp(o, "--gpio-fail")) {
+            if (!parse_span(arg, &cfg->gpio_faults.fail_from, &cfg->gpio_faults.fail_to))
+                return bad("read span", arg);
+        } else if (!strcmp(o, "--move-layer")) {
+            int l = layer_index(arg);
+            uint64_t n;
+            if (l < 0 || !parse_number(arg + 3, &n) || n > 0xFFFFFFFF)
+                return bad("layer move", arg);
+            cfg->move_offset = dc_layer_base[l] + DC_ADDRESS;
+            cfg->move_value = (uint32_t)n;
         } else if (!strcmp(o, "--screenshot-at")) {
             char *end;
             cfg->screenshot_at = strtod(arg, &end);

@@ -1,8 +1,11 @@
 // Preload shim: routes the program's calls on the device files, the pid
 // file and the launcher folder into the emulated device under
-// TAVRO_EMU_ROOT (layout in layout.h), and passes every other call through.
-// A device file missing there, or no TAVRO_EMU_ROOT at all, fails the open
-// with ENOENT: nothing ever reaches this machine's own devices.
+// TAVRO_EMU_ROOT (layout in layout.h), hands calls on the device files to
+// their models, and passes every other call through. Nothing reaches this
+// machine's own devices: a device file missing there, or no TAVRO_EMU_ROOT
+// at all, fails the open with ENOENT, and an open that ends on a host
+// memory, port, framebuffer or button device node, however it is spelled,
+// fails with EACCES and a line in ROOT/refused.log.
 #undef _FILE_OFFSET_BITS
 #undef _FORTIFY_SOURCE
 #ifndef _GNU_SOURCE
@@ -15,64 +18,77 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <linux/fb.h>
-#include <sched.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
-enum { KIND_NONE, KIND_MEM, KIND_GPIO, KIND_FB0, KIND_FILE };
-
 char emu_root[PATH_MAX];
-// What each open descriptor is, for the calls that act on descriptors.
-static unsigned char fd_kind[4096];
 
 int (*real_open)(const char *, int, ...);
-static int (*real_open64)(const char *, int, ...);
+int (*real_close)(int);
 static int (*real_openat)(int, const char *, int, ...);
 static int (*real_openat64)(int, const char *, int, ...);
 static FILE *(*real_fopen)(const char *, const char *);
 static FILE *(*real_fopen64)(const char *, const char *);
-static ssize_t (*real_read)(int, void *, size_t);
-static int (*real_ioctl)(int, unsigned long, void *);
+static int (*real_fclose)(FILE *);
 static void *(*real_mmap64)(void *, size_t, int, int, int, off64_t);
-static int (*real_munmap)(void *, size_t);
 static int (*real_remove)(const char *);
 static int (*real_unlink)(const char *);
 static int (*real_chdir)(const char *);
-static int (*real_close)(int);
+static int (*real_dup)(int);
+static int (*real_dup2)(int, int);
+static int (*real_dup3)(int, int, int);
+static int (*real_fcntl)(int, int, ...);
+static int (*real_close_range)(unsigned, unsigned, int);
 
-__attribute__((constructor)) static void resolve(void)
+template <typename F> static void next(F *&f, const char *name)
 {
-    real_open = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
-    real_open64 = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open64");
-    real_openat = (int (*)(int, const char *, int, ...))dlsym(RTLD_NEXT, "openat");
-    real_openat64 = (int (*)(int, const char *, int, ...))dlsym(RTLD_NEXT, "openat64");
-    real_fopen = (FILE * (*)(const char *, const char *)) dlsym(RTLD_NEXT, "fopen");
-    real_fopen64 = (FILE * (*)(const char *, const char *)) dlsym(RTLD_NEXT, "fopen64");
-    real_read = (ssize_t(*)(int, void *, size_t))dlsym(RTLD_NEXT, "read");
-    real_ioctl = (int (*)(int, unsigned long, void *))dlsym(RTLD_NEXT, "ioctl");
-    real_mmap64 = (void *(*)(void *, size_t, int, int, int, off64_t))dlsym(RTLD_NEXT, "mmap64");
-    real_munmap = (int (*)(void *, size_t))dlsym(RTLD_NEXT, "munmap");
-    real_remove = (int (*)(const char *))dlsym(RTLD_NEXT, "remove");
-    real_unlink = (int (*)(const char *))dlsym(RTLD_NEXT, "unlink");
-    real_chdir = (int (*)(const char *))dlsym(RTLD_NEXT, "chdir");
-    real_close = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    f = (F *)dlsym(RTLD_NEXT, name);
+}
+
+// Every wrapper calls this first: another preloaded library's constructor
+// may call into the shim before the shim's own has run.
+void shim_init(void)
+{
+    static bool ready;
+    if (ready)
+        return;
+    next(real_open, "open");
+    next(real_close, "close");
+    next(real_openat, "openat");
+    next(real_openat64, "openat64");
+    next(real_fopen, "fopen");
+    next(real_fopen64, "fopen64");
+    next(real_fclose, "fclose");
+    next(real_mmap64, "mmap64");
+    next(real_remove, "remove");
+    next(real_unlink, "unlink");
+    next(real_chdir, "chdir");
+    next(real_dup, "dup");
+    next(real_dup2, "dup2");
+    next(real_dup3, "dup3");
+    next(real_fcntl, "fcntl");
+    next(real_close_range, "close_range");
     const char *root = getenv(EMU_ROOT_VARIABLE);
     // Only an absolute folder is taken: a relative one would move with chdir.
-    if (root && root[0] == '/' && strlen(root) + 64 < sizeof emu_root)
+    if (root && root[0] == '/' && strlen(root) + 64 < PATH_MAX)
         strcpy(emu_root, root);
+    ready = true;
+}
+
+__attribute__((constructor)) static void start(void)
+{
+    shim_init();
 #ifdef __arm__
     // Under qemu-user the program can exec only this machine's own programs
-    // (the stand-in launcher's shell), whose loader reports an armel library
-    // in LD_PRELOAD as an error. Loaded once, the shim stays in forks.
+    // (the stand-in launcher), whose loader reports an armel library in
+    // LD_PRELOAD as an error. Loaded once, the shim stays in forks.
     unsetenv("LD_PRELOAD");
 #endif
 }
@@ -83,80 +99,68 @@ EXPORT int emulated_device_present(void)
     return 1;
 }
 
-static const char *const device_path[] = {nullptr, EMU_MEM, EMU_GPIO, EMU_FB0};
-
-// A device file named some other way ("//dev/mem", "mem" with /dev as the
-// folder) is still the device: it must not reach this machine's own.
-static int device_by_name(int dir, const char *path)
+int open_in_root(const char *name, int flags)
 {
-    const char *slash = strrchr(path, '/'), *base = slash ? slash + 1 : path;
-    int kind = KIND_NONE;
-    for (int k = KIND_MEM; k <= KIND_FB0; k++)
-        if (!strcmp(base, device_path[k] + 5))
-            kind = k;
-    if (kind == KIND_NONE)
-        return KIND_NONE;
-    char folder[PATH_MAX], real[PATH_MAX];
-    if (slash) {
-        size_t n = (size_t)(slash - path);
-        if (n >= sizeof folder)
-            return KIND_NONE;
-        memcpy(folder, path, n);
-        folder[n] = 0;
-        if (n == 0)
-            strcpy(folder, "/");
-    } else {
-        strcpy(folder, ".");
+    char path[PATH_MAX];
+    shim_init();
+    if (!emu_root[0] || (size_t)snprintf(path, sizeof path, "%s%s", emu_root, name) >= sizeof path)
+        return -1;
+    return real_open(path, flags | O_CLOEXEC, 0644);
+}
+
+static void *map_in_root(const char *name, size_t len)
+{
+    int fd = open_in_root(name, O_RDWR);
+    if (fd < 0)
+        return nullptr;
+    void *m = real_mmap64(nullptr, len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    real_close(fd);
+    return m == MAP_FAILED ? nullptr : m;
+}
+
+emu_shared *shim_shared(void)
+{
+    static emu_shared *shared;
+    static bool tried;
+    if (!tried) {
+        int saved = errno;
+        shared = (emu_shared *)map_in_root(EMU_SHARED, sizeof *shared);
+        tried = true;
+        errno = saved;
     }
-    if (folder[0] != '/' && dir != AT_FDCWD) {
-        char link[64], at[PATH_MAX];
-        snprintf(link, sizeof link, "/proc/self/fd/%d", dir);
-        ssize_t n = readlink(link, at, sizeof at - 1);
-        if (n < 0)
-            return KIND_NONE;
-        at[n] = 0;
-        if ((size_t)snprintf(real, sizeof real, "%s/%s", at, folder) >= sizeof real)
-            return KIND_NONE;
-        strcpy(folder, real);
+    return shared;
+}
+
+static int refuse(const char *call, const char *path)
+{
+    char line[PATH_MAX + 32];
+    int fd = open_in_root(EMU_REFUSED_LOG, O_WRONLY | O_APPEND | O_CREAT);
+    if (fd >= 0) {
+        int n = snprintf(line, sizeof line, "%s %s\n", call, path);
+        if (n > 0 && write(fd, line, (size_t)n) != n) {
+            // the refusal stands whether or not its line was written
+        }
+        real_close(fd);
     }
-    return realpath(folder, real) && !strcmp(real, "/dev") ? kind : KIND_NONE;
+    errno = EACCES;
+    return -1;
 }
 
-static int path_kind_at(int dir, const char *path)
+// After the fact: a descriptor that a race or a way round the walk turned
+// into a host device is closed before the program can use it.
+static int checked(int fd, const char *call, const char *path)
 {
-    if (!path)
-        return KIND_NONE;
-    size_t n = strlen(EMU_LAUNCHER_DIR);
-    if (!strcmp(path, EMU_PID_FILE) || (!strncmp(path, EMU_LAUNCHER_DIR, n) && (path[n] == 0 || path[n] == '/')))
-        return KIND_FILE;
-    return device_by_name(dir, path);
-}
-
-// The path in the emulated device for a routed path; "" when there is none.
-static int route_at(int dir, const char *path, char *out, size_t size)
-{
-    int kind = path_kind_at(dir, path);
-    const char *name = kind == KIND_FILE ? path : device_path[kind];
-    out[0] = 0;
-    if (kind != KIND_NONE && emu_root[0] && (size_t)snprintf(out, size, "%s%s", emu_root, name) >= size)
-        out[0] = 0;
-    return kind;
-}
-
-static int route(const char *path, char *out, size_t size)
-{
-    return route_at(AT_FDCWD, path, out, size);
-}
-
-static void remember(int fd, int kind)
-{
-    if (fd >= 0 && fd < (int)sizeof fd_kind)
-        fd_kind[fd] = (unsigned char)kind;
-}
-
-static int kind_of(int fd)
-{
-    return fd >= 0 && fd < (int)sizeof fd_kind ? fd_kind[fd] : (int)KIND_NONE;
+    struct stat64 st;
+    if (fd < 0)
+        return fd;
+    int saved = errno;
+    if (!fstat64(fd, &st) && is_host_device(&st)) {
+        real_close(fd);
+        return refuse(call, path);
+    }
+    fd_remember(fd, KIND_NONE);
+    errno = saved;
+    return fd;
 }
 
 static mode_t open_mode(int flags, va_list ap)
@@ -166,95 +170,124 @@ static mode_t open_mode(int flags, va_list ap)
     return 0;
 }
 
-static int open_routed(int (*real)(const char *, int, ...), int dir, const char *path, int flags, mode_t mode)
+static int open_at(const char *call, int dir, const char *path, int flags, mode_t mode, bool large)
 {
-    char p[PATH_MAX];
-    int kind = route_at(dir, path, p, sizeof p);
-    if (!real_open)
-        resolve();
-    if (kind == KIND_NONE)
-        return real(path, flags, mode);
-    if (!p[0]) {
+    char p[PATH_MAX], named[PATH_MAX];
+    shim_init();
+    int kind = walk_path(dir, path, p, named);
+    struct stat64 st;
+    if (kind == KIND_NONE && p[0] && !stat64(p, &st) && is_host_device(&st))
+        kind = KIND_REFUSED;
+    switch (kind) {
+    case KIND_NONE:
+        if (in_root(named))
+            return checked(real_openat64(AT_FDCWD, named, flags, mode), call, path);
+        return checked((large ? real_openat64 : real_openat)(dir, path, flags, mode), call, path);
+    case KIND_REFUSED:
+        return refuse(call, path);
+    case KIND_MISSING:
         errno = ENOENT;
         return -1;
+    case KIND_FILE:
+        return checked(real_openat64(AT_FDCWD, named, flags, mode), call, path);
     }
-    if (kind != KIND_FILE)
-        flags &= ~(O_CREAT | O_TRUNC);   // a device is there or it is not
-    int fd = real(p, flags, mode);
+    // A device is there or it is not; physical memory is larger than 2 GiB.
+    int fd = checked(real_openat64(AT_FDCWD, p, (flags & ~(O_CREAT | O_TRUNC)) | O_LARGEFILE, mode), call, path);
     int saved = errno;
-    remember(fd, kind);
+    fd_remember(fd, kind);
     errno = saved;
     return fd;
 }
 
-EXPORT int open(const char *path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = open_mode(flags, ap);
-    va_end(ap);
-    return open_routed(real_open, AT_FDCWD, path, flags, mode);
-}
+#define OPEN_WRAPPER(name, large)                                  \
+    EXPORT int name(const char *path, int flags, ...)              \
+    {                                                              \
+        va_list ap;                                                \
+        va_start(ap, flags);                                       \
+        mode_t mode = open_mode(flags, ap);                        \
+        va_end(ap);                                                \
+        return open_at("open", AT_FDCWD, path, flags, mode, large); \
+    }
+OPEN_WRAPPER(open, false)
+OPEN_WRAPPER(open64, true)
 
-EXPORT int open64(const char *path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = open_mode(flags, ap);
-    va_end(ap);
-    return open_routed(real_open64, AT_FDCWD, path, flags, mode);
-}
+#define OPENAT_WRAPPER(name, large)                                \
+    EXPORT int name(int dir, const char *path, int flags, ...)     \
+    {                                                              \
+        va_list ap;                                                \
+        va_start(ap, flags);                                       \
+        mode_t mode = open_mode(flags, ap);                        \
+        va_end(ap);                                                \
+        return open_at("openat", dir, path, flags, mode, large);   \
+    }
+OPENAT_WRAPPER(openat, false)
+OPENAT_WRAPPER(openat64, true)
 
 EXPORT int __open_2(const char *path, int flags)
 {
-    return open_routed(real_open, AT_FDCWD, path, flags, 0);
+    return open_at("open", AT_FDCWD, path, flags, 0, false);
 }
 
 EXPORT int __open64_2(const char *path, int flags)
 {
-    return open_routed(real_open64, AT_FDCWD, path, flags, 0);
+    return open_at("open", AT_FDCWD, path, flags, 0, true);
 }
 
-static int openat_routed(int (*real)(int, const char *, int, ...), int dir, const char *path, int flags, mode_t mode)
+EXPORT int __openat_2(int dir, const char *path, int flags)
 {
-    if (path_kind_at(dir, path) != KIND_NONE)
-        return open_routed(real_open64, dir, path, flags, mode);
-    return real(dir, path, flags, mode);
+    return open_at("openat", dir, path, flags, 0, false);
 }
 
-EXPORT int openat(int dir, const char *path, int flags, ...)
+EXPORT int __openat64_2(int dir, const char *path, int flags)
 {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = open_mode(flags, ap);
-    va_end(ap);
-    return openat_routed(real_openat, dir, path, flags, mode);
+    return open_at("openat", dir, path, flags, 0, true);
 }
 
-EXPORT int openat64(int dir, const char *path, int flags, ...)
+EXPORT int creat(const char *path, mode_t mode)
 {
-    va_list ap;
-    va_start(ap, flags);
-    mode_t mode = open_mode(flags, ap);
-    va_end(ap);
-    return openat_routed(real_openat64, dir, path, flags, mode);
+    return open_at("creat", AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, mode, false);
 }
 
+EXPORT int creat64(const char *path, mode_t mode)
+{
+    return open_at("creat", AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, mode, true);
+}
+
+static int stdio_flags(const char *mode)
+{
+    int flags = mode[0] == 'r' ? 0 : mode[0] == 'w' ? O_CREAT | O_TRUNC : O_CREAT | O_APPEND;
+    bool both = strchr(mode, '+') != nullptr;
+    flags |= both ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+    if (strchr(mode, 'e'))
+        flags |= O_CLOEXEC;
+    if (strchr(mode, 'x'))
+        flags |= O_EXCL;
+    return flags;
+}
+
+// glibc's fopen opens inside libc, out of the wrappers' reach: a routed
+// file is opened here and handed to fdopen.
 static FILE *fopen_routed(FILE *(*real)(const char *, const char *), const char *path, const char *mode)
 {
-    char p[PATH_MAX];
-    int kind = route(path, p, sizeof p);
-    if (kind == KIND_NONE)
-        return real(path, mode);
-    if (!p[0] || (kind != KIND_FILE && access(p, F_OK))) {
-        errno = ENOENT;
-        return nullptr;
+    char p[PATH_MAX], named[PATH_MAX];
+    shim_init();
+    if (walk_path(AT_FDCWD, path, p, named) == KIND_NONE && !in_root(named)) {
+        FILE *f = real(path, mode);
+        if (f && checked(fileno(f), "fopen", path) < 0) {
+            int saved = errno;
+            real_fclose(f);   // its descriptor is already closed
+            errno = saved;
+            return nullptr;
+        }
+        return f;
     }
-    FILE *f = real(p, mode);
-    int saved = errno;
-    if (f)
-        remember(fileno(f), kind);
-    errno = saved;
+    int fd = open_at("fopen", AT_FDCWD, path, stdio_flags(mode), 0666, true);
+    FILE *f = fd < 0 ? nullptr : fdopen(fd, mode);
+    if (fd >= 0 && !f) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+    }
     return f;
 }
 
@@ -268,188 +301,119 @@ EXPORT FILE *fopen64(const char *path, const char *mode)
     return fopen_routed(real_fopen64, path, mode);
 }
 
-// Each read of the buttons adds one to the count in ROOT/gpio-reads, so that
-// a test knows when the program has seen a word it set.
-static void count_button_read(void)
+EXPORT int fclose(FILE *f)
 {
-    char path[PATH_MAX];
-    int saved = errno;
-    if (!emu_root[0] || snprintf(path, sizeof path, "%s%s", emu_root, EMU_GPIO_READS) >= (int)sizeof path)
-        return;
-    int fd = real_open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        uint8_t b[4] = {0, 0, 0, 0};
-        uint32_t n = pread64(fd, b, 4, 0) == 4 ? b[0] | b[1] << 8 | b[2] << 16 | (uint32_t)b[3] << 24 : 0;
-        n++;
-        for (int i = 0; i < 4; i++)
-            b[i] = (uint8_t)(n >> 8 * i);
-        if (pwrite64(fd, b, 4, 0) != 4) {
-            // a lost count only makes a waiting test wait for the next read
-        }
-        real_close(fd);
-    }
-    errno = saved;
-}
-
-// The button driver answers every read at once with the current word; the
-// file is read at its start each time, so it never runs dry. A writer that
-// truncates before writing may leave it short for a moment: read again.
-static ssize_t read_buttons_word(int fd, void *buf, size_t n)
-{
-    size_t want = n < 4 ? n : 4;
-    ssize_t got = -1;
-    for (int tries = 0; tries < 1000; tries++) {
-        got = pread64(fd, buf, want, 0);
-        if (got < 0 || (size_t)got == want)
-            break;
-        sched_yield();
-    }
-    count_button_read();
-    return got;
-}
-
-EXPORT ssize_t read(int fd, void *buf, size_t n)
-{
-    if (kind_of(fd) == KIND_GPIO)
-        return read_buttons_word(fd, buf, n);
-    return real_read(fd, buf, n);
-}
-
-EXPORT ssize_t __read_chk(int fd, void *buf, size_t n, size_t buflen)
-{
-    if (n > buflen)
-        abort();
-    return read(fd, buf, n);
-}
-
-static uint64_t le(const uint8_t *p, int bytes)
-{
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; i--)
-        v = v << 8 | p[i];
-    return v;
-}
-
-// The framebuffer answers its fixed screen information and nothing else.
-static int fb0_ioctl(int fd, unsigned long request, void *arg)
-{
-    fb0_record rec;
-    if (request != FBIOGET_FSCREENINFO) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (pread64(fd, &rec, sizeof rec, 0) != (ssize_t)sizeof rec) {
-        errno = EIO;
-        return -1;
-    }
-    fb_fix_screeninfo *fix = (fb_fix_screeninfo *)arg;
-    memset(fix, 0, sizeof *fix);
-    memcpy(fix->id, rec.id, sizeof fix->id);
-    fix->smem_start = (unsigned long)le(rec.smem_start, 8);
-    fix->smem_len = (uint32_t)le(rec.smem_len, 4);
-    fix->line_length = (uint32_t)le(rec.line_length, 4);
-    fix->type = FB_TYPE_PACKED_PIXELS;
-    fix->visual = FB_VISUAL_TRUECOLOR;
-    return 0;
-}
-
-EXPORT int ioctl(int fd, unsigned long request, ...)
-{
-    va_list ap;
-    va_start(ap, request);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    if (kind_of(fd) == KIND_FB0)
-        return fb0_ioctl(fd, request, arg);
-    return real_ioctl(fd, request, arg);
-}
-
-// Physical memory ends where the file ends: a mapping past it fails as it
-// would on a board without memory there, rather than faulting later.
-static void *map_routed(void *addr, size_t len, int prot, int flags, int fd, uint64_t off)
-{
-    if (kind_of(fd) != KIND_MEM)
-        return real_mmap64(addr, len, prot, flags, fd, (off64_t)off);
-    struct stat64 st;
-    if (fstat64(fd, &st))
-        return MAP_FAILED;
-    if (off > (uint64_t)st.st_size || len > (uint64_t)st.st_size - off) {
-        errno = ENXIO;
-        return MAP_FAILED;
-    }
-    void *map = real_mmap64(addr, len, prot, flags, fd, (off64_t)off);
-    if (map != MAP_FAILED)
-        trap_window(map, off, len, prot, flags);
-    return map;
-}
-
-EXPORT void *mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off)
-{
-    // A 32-bit off_t carries physical addresses above 2 GiB as negative.
-    uint64_t phys = sizeof off == 4 ? (uint64_t)(uint32_t)off : (uint64_t)off;
-    return map_routed(addr, len, prot, flags, fd, phys);
-}
-
-EXPORT void *mmap64(void *addr, size_t len, int prot, int flags, int fd, off64_t off)
-{
-    return map_routed(addr, len, prot, flags, fd, (uint64_t)off);
-}
-
-EXPORT int munmap(void *addr, size_t len)
-{
-    trap_forget(addr, len);
-    return real_munmap(addr, len);
-}
-
-static int path_call(int (*real)(const char *), const char *path)
-{
-    char p[PATH_MAX];
-    if (route(path, p, sizeof p) == KIND_NONE)
-        return real(path);
-    if (!p[0]) {
-        errno = ENOENT;
-        return -1;
-    }
-    return real(p);
-}
-
-EXPORT int remove(const char *path)
-{
-    return path_call(real_remove, path);
-}
-
-EXPORT int unlink(const char *path)
-{
-    return path_call(real_unlink, path);
-}
-
-EXPORT int chdir(const char *path)
-{
-    return path_call(real_chdir, path);
-}
-
-// Raised priority is recorded, not applied: a busy-waiting program at high
-// priority would starve everything else on a small machine.
-EXPORT int setpriority(__priority_which_t which, id_t who, int prio)
-{
-    char path[PATH_MAX], line[64];
-    int saved = errno;
-    if (emu_root[0] && (size_t)snprintf(path, sizeof path, "%s%s", emu_root, EMU_PRIORITY_LOG) < sizeof path) {
-        int fd = real_open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            int n = snprintf(line, sizeof line, "%d %d %d\n", (int)which, (int)who, prio);
-            if (write(fd, line, (size_t)n) != n) {
-                // a lost line shows in the log's reader; the call itself succeeds
-            }
-            real_close(fd);
-        }
-    }
-    errno = saved;
-    return 0;
+    shim_init();
+    if (f)
+        fd_forget(fileno(f), fileno(f));
+    return real_fclose(f);
 }
 
 EXPORT int close(int fd)
 {
-    remember(fd, KIND_NONE);
+    shim_init();
+    fd_forget(fd, fd);
     return real_close(fd);
+}
+
+EXPORT int close_range(unsigned first, unsigned last, int flags)
+{
+    shim_init();
+    if (!real_close_range) {
+        errno = ENOSYS;
+        return -1;
+    }
+    int r = real_close_range(first, last, flags);
+    if (r == 0 && !(flags & CLOSE_RANGE_CLOEXEC))
+        fd_forget((int)(first > INT_MAX ? INT_MAX : first), (int)(last > INT_MAX ? INT_MAX : last));
+    return r;
+}
+
+EXPORT int dup(int fd)
+{
+    shim_init();
+    int to = real_dup(fd);
+    fd_copy(fd, to);
+    return to;
+}
+
+EXPORT int dup2(int fd, int to)
+{
+    shim_init();
+    int r = real_dup2(fd, to);
+    if (r >= 0)
+        fd_copy(fd, r);
+    return r;
+}
+
+EXPORT int dup3(int fd, int to, int flags)
+{
+    shim_init();
+    int r = real_dup3(fd, to, flags);
+    if (r >= 0)
+        fd_copy(fd, r);
+    return r;
+}
+
+static int fcntl_routed(int fd, int cmd, va_list ap)
+{
+    shim_init();
+    // Every command's argument is an int or a pointer; a pointer is passed
+    // on in full.
+    void *arg = va_arg(ap, void *);
+    int r = real_fcntl(fd, cmd, arg);
+    if (r >= 0 && (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC))
+        fd_copy(fd, r);
+    return r;
+}
+
+EXPORT int fcntl(int fd, int cmd, ...)
+{
+    va_list ap;
+    va_start(ap, cmd);
+    int r = fcntl_routed(fd, cmd, ap);
+    va_end(ap);
+    return r;
+}
+
+EXPORT int fcntl64(int fd, int cmd, ...)
+{
+    va_list ap;
+    va_start(ap, cmd);
+    int r = fcntl_routed(fd, cmd, ap);
+    va_end(ap);
+    return r;
+}
+
+static int path_call(int (*real)(const char *), const char *call, const char *path)
+{
+    char p[PATH_MAX], named[PATH_MAX];
+    int kind = walk_path(AT_FDCWD, path, p, named);
+    if (kind == KIND_NONE && !in_root(named))
+        return real(path);
+    if (kind == KIND_REFUSED)
+        return refuse(call, path);
+    if (kind == KIND_MISSING) {
+        errno = ENOENT;
+        return -1;
+    }
+    return real(named);
+}
+
+EXPORT int remove(const char *path)
+{
+    shim_init();
+    return path_call(real_remove, "remove", path);
+}
+
+EXPORT int unlink(const char *path)
+{
+    shim_init();
+    return path_call(real_unlink, "unlink", path);
+}
+
+EXPORT int chdir(const char *path)
+{
+    shim_init();
+    return path_call(real_chdir, "chdir", path);
 }

@@ -1,11 +1,50 @@
-// Shared between the two halves of the preload shim: the routing of calls
-// (shim.cpp) and the catching of register stores (shim_trap.cpp).
+// Shared between the parts of the preload shim: the wrappers (shim.cpp),
+// what paths and descriptors are (shim_route.cpp) and the catching of
+// register stores (shim_trap.cpp).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/stat.h>
+
+// What a path leads to, or a descriptor was opened on.
+enum {
+    KIND_NONE,      // anything else: passed through
+    KIND_MEM,       // the emulated device's files
+    KIND_GPIO,
+    KIND_FB0,
+    KIND_FILE,      // the pid file and the launcher's folder, in the device's folder
+    KIND_MISSING,   // a device file with no emulated device to route it to
+    KIND_REFUSED,   // one of this machine's own device nodes
+};
 
 extern char emu_root[];                    // TAVRO_EMU_ROOT, "" when unset
 extern int (*real_open)(const char *, int, ...);
+extern int (*real_close)(int);
+
+// Resolves the calls of the next library; safe to call again and early.
+void shim_init(void);
+// Opens a file of the device's folder, close-on-exec; -1 without one.
+int open_in_root(const char *name, int flags);
+// ROOT/shared, mapped once; null without it.
+struct emu_shared *shim_shared(void);
+
+// Walks path from dir (AT_FDCWD or a descriptor of a folder) into out, a
+// buffer of PATH_MAX, and returns the kind of what it ends on; named gets
+// the path as the kernel is to see it, the last name's link not followed.
+// For KIND_NONE out is "" where the walk gave up, and named is "" or not
+// in the device's folder: the caller then uses the path as given.
+int walk_path(int dir, const char *path, char *out, char *named);
+// Whether a walked name lies in the device's folder.
+bool in_root(const char *named);
+// The kind of a walked, absolute path.
+int path_kind(const char *path);
+// A character or block device of this machine that the program may not open.
+bool is_host_device(const struct stat64 *st);
+
+void fd_remember(int fd, int kind);
+void fd_copy(int from, int to);
+void fd_forget(int from, int to);
+int fd_kind(int fd);
 
 // A mapping of /dev/mem was made at map for physical address phys.
 void trap_window(void *map, uint64_t phys, size_t len, int prot, int flags);

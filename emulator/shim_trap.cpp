@@ -39,13 +39,6 @@ static const uint64_t PAGE = 4096;
 // Physical pages whose stores the controller must see.
 static const uint64_t trapped_phys[] = {REGS_PHYS + (DC_STATUS & ~0xFFFu), REGS_PHYS + DC_BLOCK_PRIMARY};
 
-static int open_in_root(const char *name, int flags)
-{
-    char path[PATH_MAX];
-    if (!emu_root[0] || (size_t)snprintf(path, sizeof path, "%s%s", emu_root, name) >= sizeof path)
-        return -1;
-    return real_open(path, flags | O_CLOEXEC, 0644);
-}
 
 // EMU_UNTRAPPED builds the fallback on x86-64 too, so that it can be tested.
 #if defined(__x86_64__) && !defined(EMU_UNTRAPPED)
@@ -59,6 +52,7 @@ static trapped_page pages[16];
 static int page_count;
 static int mem_fd = -1, log_fd = -1;
 static volatile uint32_t *regs;        // our own writable view of the window
+static display_state dc;               // the write handler's view of the controller
 static trapped_page *stepping;         // page swapped for a private copy
 static uint8_t before[4096];           // the page as it was when swapped
 static uintptr_t fault_word;
@@ -136,7 +130,7 @@ static void on_trap(int sig, siginfo_t *si, void *ctx)
         if (4 * i != fault_word && stored[i] == was)
             continue;
         uint32_t offset = (uint32_t)(t->phys - REGS_PHYS) + 4 * i;
-        display_write(regs, offset, stored[i]);
+        display_write(&dc, offset, stored[i]);
         log_store(offset, stored[i]);
     }
     errno = saved;
@@ -151,11 +145,14 @@ static int start_trapping(void)
         return -1;
     void *m = (void *)syscall(SYS_mmap, nullptr, REGS_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, mem_fd, REGS_PHYS);
     if (m == MAP_FAILED) {
-        close(mem_fd);
+        real_close(mem_fd);
         mem_fd = -1;
         return -1;
     }
     regs = (volatile uint32_t *)m;
+    dc.regs = regs;
+    emu_shared *shared = shim_shared();
+    dc.palette = shared ? shared->palette : nullptr;
     log_fd = open_in_root(EMU_REGWRITES_LOG, O_WRONLY | O_APPEND | O_CREAT);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
@@ -206,7 +203,7 @@ void trap_window(void *map, uint64_t phys, size_t len, int prot, int flags)
     if (phys <= status && status + 4 <= phys + len && (prot & PROT_WRITE) && (flags & MAP_SHARED)) {
         int fd = open_in_root(EMU_UNTRAPPED_MARK, O_WRONLY | O_CREAT);
         if (fd >= 0)
-            close(fd);
+            real_close(fd);
         // A flag raised before the controller learnt to pulse it would stay
         // set for ever: start the program between two syncs instead.
         __atomic_fetch_and((uint32_t *)((uint8_t *)map + (status - phys)), ~DC_STATUS_SYNC, __ATOMIC_SEQ_CST);

@@ -13,6 +13,7 @@ struct DisplayModel : testing::Test {
     uint8_t *mem = nullptr;
     display_config cfg{};
     display_state d{};
+    uint32_t palette[LAYER_COUNT][256];
 
     void SetUp() override
     {
@@ -25,7 +26,7 @@ struct DisplayModel : testing::Test {
         cfg.layer[LAYER_S0] = {0xC6530003, 3, 1920, 0x03800000};
         cfg.layer[LAYER_S1] = {0x443A0003, 1, 640, 0x03C00000};
         cfg.status = 0x3;
-        display_init(&d, mem, size, &cfg);
+        display_init(&d, mem, size, palette, &cfg);
     }
     void TearDown() override { munmap(mem, size); }
     uint32_t reg(uint32_t offset) { return d.regs[offset / 4]; }
@@ -48,11 +49,11 @@ TEST_F(DisplayModel, SyncFlagClearsOnlyWhereAOneIsWritten)
 {
     display_vsync(&d);
     EXPECT_EQ(reg(0x308C), 0x403u);
-    display_write(d.regs, 0x308C, 0x003);
+    display_write(&d, 0x308C, 0x003);
     EXPECT_EQ(reg(0x308C), 0x403u);
-    display_write(d.regs, 0x308C, 0x403);
+    display_write(&d, 0x308C, 0x403);
     EXPECT_EQ(reg(0x308C), 0x003u);
-    display_write(d.regs, 0x308C, 0x403);   // acknowledging twice raises nothing
+    display_write(&d, 0x308C, 0x403);   // acknowledging twice raises nothing
     EXPECT_EQ(reg(0x308C), 0x003u);
     display_vsync(&d);
     EXPECT_EQ(reg(0x308C), 0x403u);
@@ -60,10 +61,10 @@ TEST_F(DisplayModel, SyncFlagClearsOnlyWhereAOneIsWritten)
 
 TEST_F(DisplayModel, ApplyTakesLayerSettingsOverAtTheNextSync)
 {
-    display_write(d.regs, 0x405C, 1);
-    display_write(d.regs, 0x4060, 320);
-    display_write(d.regs, 0x4058, 0x443A0033);
-    display_write(d.regs, 0x4070, 0x0100FFFF);
+    display_write(&d, 0x405C, 1);
+    display_write(&d, 0x4060, 320);
+    display_write(&d, 0x4058, 0x443A0033);
+    display_write(&d, 0x4070, 0x0100FFFF);
     EXPECT_EQ(d.shown[LAYER_P1].control, 0x44320023u);
     EXPECT_EQ(reg(0x4070), 0u);   // write-only
     display_vsync(&d);
@@ -113,13 +114,14 @@ TEST_F(DisplayModel, FillPadsLinesAndRenderStacksLayers)
     // An 8 bpp layer 1 drawn over layer 0 through its palette, one pixel wide.
     d.shown[LAYER_P1] = {0x443A0023, 1, 2, 0x2000};
     mem[0x2000] = 1, mem[0x2001] = 7, mem[0x2002] = 0, mem[0x2003] = 7;
-    display_note_write(&d, 0x4070, 0x0100F800);
+    display_write(&d, 0x4070, 0x0100F800);
+    display_write(&d, 0x4470, 0x010007E0);   // another layer's palette
     uint8_t shot[12];
-    display_render(&d, shot, 2, 2);
+    display_render(&d, 0, shot, 2, 2);
     static const uint8_t expect[12] = {255, 0, 0, 7, 7, 7, 0, 0, 0, 7, 7, 7};
     EXPECT_EQ(0, memcmp(shot, expect, sizeof shot));
     d.shown[LAYER_P1].control &= ~DC_CONTROL_ENABLE;
-    display_render(&d, shot, 2, 2);
+    display_render(&d, 0, shot, 2, 2);
     static const uint8_t below[12] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
     EXPECT_EQ(0, memcmp(shot, below, sizeof shot));
 }

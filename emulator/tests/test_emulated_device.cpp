@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,20 +69,70 @@ struct EmulatedDevice : testing::Test {
 
 TEST_F(EmulatedDevice, ProbeReachesEveryDeviceThroughTheShim)
 {
+    // A link in the pid file's place is the device's own, followed there.
+    ASSERT_EQ(mkdir((dir + "/tmp").c_str(), 0755), 0);
+    ASSERT_EQ(symlink((dir + "/target").c_str(), (dir + "/tmp/tavro.pid").c_str()), 0);
     Result r = probe("--dir " + dir + " --buttons 00040102@0-600", "mem regs gpio fb0 frame pid nice");
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out,
               "mem ok\n"
               "regs screen=00ef013f screen2=00ef013f p1=44320023@03101000 status=00000003\n"
               "gpio 00040102 00040102\n"
-              "fb0 id=emu-lcd smem_start=03101000 other=-1 errno 22\n"
+              "fb0 id=emu-lcd smem_start=03101000 len=153600 line=640 320x240@16 red=11/5\n"
               "frame ffffffff\n"
               "pid 4242\n"
               "nice 0\n");
-    EXPECT_EQ(slurp(dir + "/tmp/tavro.pid"), "4242\n");
+    EXPECT_EQ(slurp(dir + "/target"), "4242\n");
     EXPECT_EQ(slurp(dir + "/setpriority.log"), "0 0 -10\n0 0 0\n");
     EXPECT_EQ(probe("--dir " + dir, "unpid").out, "unpid 0\n");
     EXPECT_EQ(slurp(dir + "/tmp/tavro.pid"), "(missing)");
+    EXPECT_EQ(slurp(dir + "/target"), "4242\n");
+}
+
+// Every way of naming a device file reaches the emulated one; every way of
+// naming one of this machine's device nodes is refused and written down.
+TEST_F(EmulatedDevice, NoSpellingReachesAHostDevice)
+{
+    static const struct {
+        const char *step, *out;
+    } cases[] = {
+        {"open=gpio-link", "read 4 00001234"},
+        {"open=mem-up", "read 4 00000000"},
+        {"openat=/dev,../dev/GPIO", "read 4 00001234"},
+        {"open=/proc/self/cwd/../../dev/GPIO", "read 4 00001234"},
+        {"open=/proc/self/root/dev/fb0", "read 4 ffffffff"},
+        {"open=kmem-link", "errno 13"},
+        {"open=//dev/./fb1", "errno 13"},
+        {"open=/dev/port", "errno 13"},
+        {"openat=/,dev/kmem", "errno 13"},
+        {"open=screen-node", "errno 13"},
+    };
+    ASSERT_EQ(symlink("/dev/GPIO", (dir + "/gpio-link").c_str()), 0);
+    ASSERT_EQ(symlink("../../dev/mem", (dir + "/mem-up").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/kmem", (dir + "/kmem-link").c_str()), 0);
+    bool node = mknod((dir + "/screen-node").c_str(), S_IFCHR | 0600, makedev(29, 0)) == 0;
+    std::string steps, expect, refused;
+    for (const auto &c : cases) {
+        std::string step = c.step, path = step.substr(step.find('=') + 1);
+        if (step == "open=screen-node" && !node)
+            continue;
+        steps += " " + step;
+        expect += path + " " + c.out + "\n";
+        if (!strcmp(c.out, "errno 13"))
+            refused += (step.rfind("openat", 0) == 0 ? "openat " + path.substr(path.find(',') + 1) : "open " + path) + "\n";
+    }
+    Result r = run("cd " + dir + " && " + EMU_RUNNER + " --dir dev --buttons 1234@0-600 -- " + EMU_PROBE + steps);
+    EXPECT_EQ(r.out, expect);
+    EXPECT_EQ(slurp(dir + "/dev/refused.log"), refused);
+}
+
+// Copies of a descriptor stay the device; a reused number does not. A
+// library whose constructor runs before the shim's reaches the device too.
+TEST_F(EmulatedDevice, DescriptorsAndEarlyCallsKeepWhatTheyAre)
+{
+    EXPECT_EQ(probe("--buttons 1234@0-600", "descriptors").out, "descriptors 8 8 8 8 reused=1 256 256\n");
+    Result r = run(std::string("LD_PRELOAD=") + EMU_EARLY + " " + EMU_RUNNER + " --buttons 1234@0-600 -- " + EMU_PROBE);
+    EXPECT_NE(r.out.find("early 4 00001234 mapped\n"), std::string::npos) << r.out;
 }
 
 TEST_F(EmulatedDevice, AcknowledgeClearsTheSyncFlagAndStoresAreLogged)
@@ -145,17 +197,18 @@ TEST_F(EmulatedDevice, ScreenshotShowsThePictureInEachFormat)
     // Colours that survive every format; 8 bpp shows the grey level.
     static const uint8_t pic[12] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
     static const struct {
-        const char *layers;
+        const char *layers, *screen;
         uint8_t shown[12];
     } cases[] = {
-        {"--layer p1:format=24", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}},
-        {"--layer p1:format=16", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}},
-        {"--layer p1:off --layer s0:on,format=8", {76, 76, 76, 149, 149, 149, 28, 28, 28, 255, 255, 255}},
+        {"--layer p1:format=24", "--screenshot", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}},
+        {"--layer p1:format=16", "--screenshot", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}},
+        {"--layer s0:on,format=8", "--screenshot2", {76, 76, 76, 149, 149, 149, 28, 28, 28, 255, 255, 255}},
+        {"--layer p1:off --layer s0:on,format=24", "--screenshot", {}},   // on the other screen
     };
     ASSERT_EQ(save_png((dir + "/in.png").c_str(), pic, 2, 2), 0);
     for (const auto &c : cases) {
         std::string out = dir + "/out.png";
-        Result r = emu("--screen 2x2 --picture " + dir + "/in.png --screenshot " + out + " " + c.layers, "true");
+        Result r = emu("--screen 2x2 --picture " + dir + "/in.png " + c.screen + " " + out + " " + c.layers, "true");
         ASSERT_EQ(r.status, 0) << c.layers;
         int w = 0, h = 0;
         uint8_t *shot = load_png(out.c_str(), &w, &h);
