@@ -101,6 +101,22 @@ int fb_ioctl(const fb_state *f, unsigned long request, void *arg)
         var->height = var->width = 0xFFFFFFFF;   // size unknown
         return 0;
     }
+    if (request == FBIOGETCMAP && f->palette) {
+        fb_cmap *map = (fb_cmap *)arg;
+        if (map->start >= 256 || map->len > 256 - map->start) {
+            errno = EINVAL;
+            return -1;
+        }
+        for (uint32_t i = 0; i < map->len; i++) {
+            uint32_t c = f->palette[map->start + i];
+            map->red[i] = (uint16_t)((c >> 16 & 0xFF) * 0x101);
+            map->green[i] = (uint16_t)((c >> 8 & 0xFF) * 0x101);
+            map->blue[i] = (uint16_t)((c & 0xFF) * 0x101);
+            if (map->transp)
+                map->transp[i] = 0;
+        }
+        return 0;
+    }
     errno = EINVAL;
     return -1;
 }

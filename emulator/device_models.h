@@ -29,11 +29,13 @@ struct fb_state {
     char id[16];
     uint64_t smem_start;
     uint32_t smem_len, line_length, xres, yres, bits_per_pixel;
+    const volatile uint32_t *palette;   // layer 1's 256 entries 0x00RRGGBB, or null
 };
 
 // Fills f from the device's record; -1 when the record is short.
 int fb_load(fb_state *f, const fb0_record *rec, size_t size);
-// FBIOGET_FSCREENINFO and FBIOGET_VSCREENINFO; -1 with errno for the rest.
+// FBIOGET_FSCREENINFO, FBIOGET_VSCREENINFO and FBIOGETCMAP; -1 with errno
+// for the rest.
 int fb_ioctl(const fb_state *f, unsigned long request, void *arg);
 // The part of frame memory that a read of n bytes at offset pos covers:
 // its physical address and length (0 at or past the end).

@@ -69,6 +69,8 @@ static int fb_of(int fd, fb_state *f)
         errno = EIO;
         return -1;
     }
+    emu_shared *s = shim_shared();
+    f->palette = s ? s->palette[LAYER_P1] : nullptr;
     return 0;
 }
 

@@ -170,9 +170,18 @@ static void step(const char *s)
     } else if (!strcmp(s, "unpid")) {
         printf("unpid %d\n", remove("/tmp/tavro.pid"));
     } else if (!strcmp(s, "nice")) {
-        setpriority(PRIO_PROCESS, 0, -10);
+        errno = 0;
+        int r = setpriority(PRIO_PROCESS, 0, -10);
         setpriority(PRIO_PROCESS, 0, 0);
-        printf("nice %d\n", getpriority(PRIO_PROCESS, 0));
+        printf("nice %d %d %d\n", r, errno, getpriority(PRIO_PROCESS, 0));
+    } else if (!strcmp(s, "reads")) {
+        uint32_t w;
+        int fd = open("/dev/GPIO", O_RDONLY);
+        printf("reads");
+        for (int i = 0; i < 4; i++)
+            printf(" %d", (int)read(fd, &w, 4));
+        printf("\n");
+        close(fd);
     } else if (!strcmp(s, "launch")) {
         fflush(stdout);
         if (chdir("/usr/gp2x") == 0)

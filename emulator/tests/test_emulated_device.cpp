@@ -81,7 +81,7 @@ TEST_F(EmulatedDevice, ProbeReachesEveryDeviceThroughTheShim)
               "fb0 id=emu-lcd smem_start=03101000 len=153600 line=640 320x240@16 red=11/5\n"
               "frame ffffffff\n"
               "pid 4242\n"
-              "nice 0\n");
+              "nice 0 0 0\n");
     EXPECT_EQ(slurp(dir + "/target"), "4242\n");
     EXPECT_EQ(slurp(dir + "/setpriority.log"), "0 0 -10\n0 0 0\n");
     EXPECT_EQ(probe("--dir " + dir, "unpid").out, "unpid 0\n");
@@ -153,6 +153,47 @@ TEST_F(EmulatedDevice, AcknowledgeClearsTheSyncFlagAndStoresAreLogged)
     EXPECT_EQ(layers, "405c 00000001\n4060 00000140\n4058 443a0033\n4070 00000000\n4070 0100ffff\n");
 }
 
+TEST_F(EmulatedDevice, FaultsAndPresetsFromTheCommandLine)
+{
+    static const struct {
+        const char *options, *steps, *out;
+    } cases[] = {
+        {"--setpriority-error 13", "nice", "nice -1 13 0\n"},
+        {"--gpio-short 2-2 --gpio-fail 3-3", "reads", "reads 4 2 -1 4\n"},
+        {"--reg 0x308c=0x7 --reg 0x4004=0x10ef013f", "mem regs",
+         "mem ok\nregs screen=10ef013f screen2=00ef013f p1=44320023@03101000 status=00000007\n"},
+        {"--fb-addr 0x2000000", "fb0", "fb0 id=emu-lcd smem_start=02000000 len=153600 line=640 320x240@16 red=11/5\n"},
+        {"--layer p1:format=24 --move-layer p1:0x3200000", "mem regs frame regs",
+         "mem ok\nregs screen=00ef013f screen2=00ef013f p1=c6530023@03101000 status=00000003\nframe ffffffff\n"
+         "regs screen=00ef013f screen2=00ef013f p1=c6530023@03200000 status=00000003\n"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(probe(c.options, c.steps).out, c.out) << c.options;
+    EXPECT_EQ(emu("--wait-all --dir " + dir, "sh -c '(sleep 0.2; exit 3) & exit 5'").status, 5);
+    std::string exits = slurp(dir + "/exits.log");
+    EXPECT_NE(exits.find(" 5\n"), std::string::npos) << exits;
+    EXPECT_NE(exits.find(" 3\n"), std::string::npos) << exits;
+}
+
+// A generic framebuffer grabber sees what the screen shows.
+TEST_F(EmulatedDevice, FramebufferToolSeesTheScreen)
+{
+    if (access("/usr/bin/fbcat", X_OK))
+        GTEST_SKIP() << "no fbcat";
+    for (const char *format : {"8", "16", "24"}) {
+        std::string shot = dir + "/shot.png", ppm = dir + "/fb.ppm";
+        Result r = emu("--layer p1:on,format=" + std::string(format) + " --screenshot " + shot,
+                       "sh -c 'fbcat /dev/fb0 > " + ppm + "'");
+        ASSERT_EQ(r.status, 0) << format;
+        int w = 0, h = 0;
+        uint8_t *rgb = load_png(shot.c_str(), &w, &h);
+        ASSERT_TRUE(rgb);
+        std::string header = "P6 " + std::to_string(w) + " " + std::to_string(h) + " 255\n", got = slurp(ppm);
+        EXPECT_EQ(got, header + std::string((const char *)rgb, (size_t)w * h * 3)) << format;
+        free(rgb);
+    }
+}
+
 TEST_F(EmulatedDevice, ButtonTimelineMovesOn)
 {
     Result r = probe("--buttons 100@0-600,200@0.2-0.5", "gpio-until=300 gpio-until=100");
@@ -179,6 +220,12 @@ TEST_F(EmulatedDevice, MissingDevicesFailWithNoSuchFile)
 TEST_F(EmulatedDevice, MappingsPastTheEndOfMemoryFail)
 {
     EXPECT_EQ(probe("--no-regs", "mem regs").out, "mem ok\nregs errno 6\n");
+    // A hostile stride costs no more than the picture: the memory stays sparse.
+    EXPECT_EQ(probe("--dir " + dir + " --mem-size 0xC0010000 --layer p1:on,format=16,vstride=0x10000000", "mem").out,
+              "mem ok\n");
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/dev/mem").c_str(), &st), 0);
+    EXPECT_LT(st.st_blocks * 512, 16 << 20);
     Result r = probe("--mem-size 0xC0010000 --layer p1:addr=0xC8000000", "mem regs frame");
     EXPECT_NE(r.out.find("\nframe errno 6\n"), std::string::npos) << r.out;
 }
