@@ -149,6 +149,40 @@ static uint32_t buttons_at(const runner_config *cfg, double t)
     return word;
 }
 
+// What the framebuffer driver knows: layer 1 as set up at power-on.
+static int make_fb0(const runner_config *cfg)
+{
+    const layer_setup *fb = &cfg->display.layer[LAYER_P1];
+    int bytes = format_bytes(fb->control >> DC_FORMAT_SHIFT);
+    fb0_record rec;
+    memset(&rec, 0, sizeof rec);
+    strcpy(rec.id, "emu-lcd");
+    put_le(rec.smem_start, cfg->fb_address_set ? cfg->fb_address : fb->address, 8);
+    put_le(rec.smem_len, (uint64_t)fb->vstride * cfg->display.height[0], 4);
+    put_le(rec.line_length, fb->vstride, 4);
+    put_le(rec.xres, (uint64_t)cfg->display.width[0], 4);
+    put_le(rec.yres, (uint64_t)cfg->display.height[0], 4);
+    put_le(rec.bits_per_pixel, (uint64_t)(bytes ? 8 * bytes : 16), 4);
+    // Without its record the framebuffer answers no screen information query.
+    size_t fb0_size = cfg->without & WITHOUT_FB0_INFO ? 0 : sizeof rec;
+    return write_file(EMU_FB0, &rec, fb0_size, 0644);
+}
+
+// A file of the build beside the runner, else where the build put it.
+static const char *beside_runner(const char *name, const char *built, char *out)
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        self[n] = 0;
+        *strrchr(self, '/') = 0;
+        if ((size_t)snprintf(out, PATH_MAX, "%s/%s", self, name) < PATH_MAX && !access(out, R_OK))
+            return out;
+    }
+    snprintf(out, PATH_MAX, "%s", built);
+    return out;
+}
+
 static int make_device(const runner_config *cfg)
 {
     static const char *const folders[] = {"/dev", "/tmp", "/usr", EMU_LAUNCHER_DIR};
@@ -175,50 +209,22 @@ static int make_device(const runner_config *cfg)
     put_le(word, 0, 4);
     if (write_file(EMU_GPIO_READS, word, sizeof word, 0644))
         return -1;
-    const layer_setup *fb = &cfg->display.layer[LAYER_P1];
-    int bytes = format_bytes(fb->control >> DC_FORMAT_SHIFT);
-    fb0_record rec;
-    memset(&rec, 0, sizeof rec);
-    strcpy(rec.id, "emu-lcd");
-    put_le(rec.smem_start, cfg->fb_address_set ? cfg->fb_address : fb->address, 8);
-    put_le(rec.smem_len, (uint64_t)fb->vstride * cfg->display.height[0], 4);
-    put_le(rec.line_length, fb->vstride, 4);
-    put_le(rec.xres, (uint64_t)cfg->display.width[0], 4);
-    put_le(rec.yres, (uint64_t)cfg->display.height[0], 4);
-    put_le(rec.bits_per_pixel, (uint64_t)(bytes ? 8 * bytes : 16), 4);
-    // Without its record the framebuffer answers no screen information query.
-    size_t fb0_size = cfg->without & WITHOUT_FB0_INFO ? 0 : sizeof rec;
-    if (!(cfg->without & WITHOUT_FB0) && write_file(EMU_FB0, &rec, fb0_size, 0644))
+    if (!(cfg->without & WITHOUT_FB0) && make_fb0(cfg))
         return -1;
-    char script[PATH_MAX + 256];
-    root_path(path, EMU_LAUNCHER_LOG);
-    int n = snprintf(script, sizeof script,
-                     "#!/bin/sh\n"
-                     "# Stands in for the launcher: notes each start, then ends.\n"
-                     "echo \"pid=$$ cwd=$(pwd -P) argv0=$0 args=$*\" >> '%s'\n"
-                     "exit 0\n",
-                     path);
-    return write_file(EMU_LAUNCHER, script, (size_t)n, 0755);
+    // The stand-in launcher is a program, so that it sees its real argv.
+    char launcher[PATH_MAX];
+    beside_runner("tavro-emu-launcher", EMU_LAUNCHER_PATH, launcher);
+    root_path(path, EMU_LAUNCHER);
+    if ((unlink(path) && errno != ENOENT) || symlink(launcher, path))
+        return fail("cannot link", path);
+    return 0;
 }
 
 static const char *find_shim(const runner_config *cfg, char *out)
 {
     if (cfg->shim)
         return realpath(cfg->shim, out);
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        self[n] = 0;
-        *strrchr(self, '/') = 0;
-        if ((size_t)snprintf(out, PATH_MAX, "%s/libemudevice.so", self) < PATH_MAX && !access(out, R_OK))
-            return out;
-    }
-#ifdef EMU_SHIM_PATH
-    snprintf(out, PATH_MAX, "%s", EMU_SHIM_PATH);
-    return out;
-#else
-    return nullptr;
-#endif
+    return beside_runner("libemudevice.so", EMU_SHIM_PATH, out);
 }
 
 static pid_t start_command(const runner_config *cfg)

@@ -185,7 +185,7 @@ static void step(const char *s)
     } else if (!strcmp(s, "launch")) {
         fflush(stdout);
         if (chdir("/usr/gp2x") == 0)
-            execl("gp2xmenu", "gp2xmenu", (char *)nullptr);
+            execl("gp2xmenu", "menu", "-x", "y", (char *)nullptr);
         printf("launch errno %d\n", errno);
     } else {
         printf("unknown step %s\n", s);

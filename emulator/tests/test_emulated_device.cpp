@@ -234,7 +234,7 @@ TEST_F(EmulatedDevice, LauncherStartsInItsFolderAndStatusesPassThrough)
 {
     EXPECT_EQ(probe("--dir " + dir, "launch").status, 0);
     std::string log = slurp(dir + "/launcher.log");
-    EXPECT_NE(log.find(" cwd=" + dir + "/usr/gp2x argv0=gp2xmenu args=\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" cwd=" + dir + "/usr/gp2x argv0=menu args=-x y\n"), std::string::npos) << log;
     EXPECT_EQ(emu("", "sh -c 'kill -TERM $$'").status, 143);
     EXPECT_EQ(emu("", "/nonexistent/command").status, 127);
 }
