@@ -37,6 +37,8 @@ static int (*real_openat64)(int, const char *, int, ...);
 static FILE *(*real_fopen)(const char *, const char *);
 static FILE *(*real_fopen64)(const char *, const char *);
 static int (*real_fclose)(FILE *);
+static FILE *(*real_freopen)(const char *, const char *, FILE *);
+static FILE *(*real_freopen64)(const char *, const char *, FILE *);
 static void *(*real_mmap64)(void *, size_t, int, int, int, off64_t);
 static int (*real_remove)(const char *);
 static int (*real_unlink)(const char *);
@@ -66,6 +68,8 @@ void shim_init(void)
     next(real_fopen, "fopen");
     next(real_fopen64, "fopen64");
     next(real_fclose, "fclose");
+    next(real_freopen, "freopen");
+    next(real_freopen64, "freopen64");
     next(real_mmap64, "mmap64");
     next(real_remove, "remove");
     next(real_unlink, "unlink");
@@ -299,6 +303,50 @@ EXPORT FILE *fopen(const char *path, const char *mode)
 EXPORT FILE *fopen64(const char *path, const char *mode)
 {
     return fopen_routed(real_fopen64, path, mode);
+}
+
+// A routed file is opened here and the stream reopened on that descriptor.
+static FILE *freopen_routed(FILE *(*real)(const char *, const char *, FILE *), const char *path, const char *mode,
+                            FILE *f)
+{
+    char p[PATH_MAX], named[PATH_MAX], self[32];
+    shim_init();
+    if (f)
+        fd_forget(fileno(f), fileno(f));
+    if (!path || (walk_path(AT_FDCWD, path, p, named) == KIND_NONE && !in_root(named))) {
+        FILE *r = real(path, mode, f);
+        if (r && path && checked(fileno(r), "freopen", path) < 0) {
+            int saved = errno;
+            real_fclose(r);
+            errno = saved;
+            return nullptr;
+        }
+        return r;
+    }
+    int fd = open_at("freopen", AT_FDCWD, path, stdio_flags(mode), 0666, true);
+    if (fd < 0) {
+        real_fclose(f);   // as freopen leaves it when the open fails
+        return nullptr;
+    }
+    int kind = fd_kind(fd);
+    snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    FILE *r = real(self, mode, f);
+    int saved = errno;
+    close(fd);
+    if (r)
+        fd_remember(fileno(r), kind);
+    errno = saved;
+    return r;
+}
+
+EXPORT FILE *freopen(const char *path, const char *mode, FILE *f)
+{
+    return freopen_routed(real_freopen, path, mode, f);
+}
+
+EXPORT FILE *freopen64(const char *path, const char *mode, FILE *f)
+{
+    return freopen_routed(real_freopen64, path, mode, f);
 }
 
 EXPORT int fclose(FILE *f)

@@ -209,7 +209,7 @@ void fd_remember(int fd, int kind)
 
 void fd_copy(int from, int to)
 {
-    if (to < 0 || to >= (int)(sizeof fds / sizeof fds[0]))
+    if (from == to || to < 0 || to >= (int)(sizeof fds / sizeof fds[0]))
         return;
     fds[to].kind = KIND_NONE;
     if (fd_kind(from) != KIND_NONE)

@@ -116,12 +116,15 @@ static void step(const char *s)
                    var.red.length);
         if (fd >= 0)
             close(fd);
-    } else if (!strncmp(s, "open=", 5) || !strncmp(s, "openat=", 7)) {
-        // open=PATH, or openat=DIR,NAME: what the open reaches, by what a
-        // read of it gives.
+    } else if (!strncmp(s, "open=", 5) || !strncmp(s, "openat=", 7) || !strncmp(s, "freopen=", 8)) {
+        // open=PATH, openat=DIR,NAME or freopen=PATH: what the open
+        // reaches, by what a read of it gives.
         const char *path = strchr(s, '=') + 1, *comma = strchr(path, ',');
         int fd;
-        if (comma) {
+        if (s[0] == 'f') {
+            FILE *f = freopen(path, "r", fopen("/dev/null", "r"));
+            fd = f ? fileno(f) : -1;
+        } else if (comma) {
             std::string dir(path, comma);
             fd = openat(open(dir.c_str(), O_RDONLY | O_DIRECTORY), comma + 1, O_RDONLY);
         } else {

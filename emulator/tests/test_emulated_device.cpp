@@ -102,6 +102,7 @@ TEST_F(EmulatedDevice, NoSpellingReachesAHostDevice)
         {"open=/proc/self/cwd/../../dev/GPIO", "read 4 00001234"},
         {"open=/proc/self/root/dev/fb0", "read 4 ffffffff"},
         {"open=kmem-link", "errno 13"},
+        {"freopen=kmem-link", "errno 13"},
         {"open=//dev/./fb1", "errno 13"},
         {"open=/dev/port", "errno 13"},
         {"openat=/,dev/kmem", "errno 13"},
@@ -119,7 +120,7 @@ TEST_F(EmulatedDevice, NoSpellingReachesAHostDevice)
         steps += " " + step;
         expect += path + " " + c.out + "\n";
         if (!strcmp(c.out, "errno 13"))
-            refused += (step.rfind("openat", 0) == 0 ? "openat " + path.substr(path.find(',') + 1) : "open " + path) + "\n";
+            refused += step.substr(0, step.find('=')) + " " + path.substr(path.find(',') + 1) + "\n";
     }
     Result r = run("cd " + dir + " && " + EMU_RUNNER + " --dir dev --buttons 1234@0-600 -- " + EMU_PROBE + steps);
     EXPECT_EQ(r.out, expect);
