@@ -54,12 +54,22 @@ template <typename F> static void next(F *&f, const char *name)
     f = (F *)dlsym(RTLD_NEXT, name);
 }
 
+static bool resolved, root_known;
+
 // Every wrapper calls this first: another preloaded library's constructor
-// may call into the shim before the shim's own has run.
+// may call into the shim before the shim's own has run, or even before the
+// environment is set up (a sanitizer's runtime does): the folder is looked
+// for again until it is found or the constructor has run.
 void shim_init(void)
 {
-    static bool ready;
-    if (ready)
+    if (!root_known) {
+        const char *root = getenv(EMU_ROOT_VARIABLE);
+        // Only an absolute folder is taken: a relative one would move with chdir.
+        if (root && root[0] == '/' && strlen(root) + 64 < PATH_MAX)
+            strcpy(emu_root, root);
+        root_known = root != nullptr;
+    }
+    if (resolved)
         return;
     next(real_open, "open");
     next(real_close, "close");
@@ -79,16 +89,13 @@ void shim_init(void)
     next(real_dup3, "dup3");
     next(real_fcntl, "fcntl");
     next(real_close_range, "close_range");
-    const char *root = getenv(EMU_ROOT_VARIABLE);
-    // Only an absolute folder is taken: a relative one would move with chdir.
-    if (root && root[0] == '/' && strlen(root) + 64 < PATH_MAX)
-        strcpy(emu_root, root);
-    ready = true;
+    resolved = true;
 }
 
 __attribute__((constructor)) static void start(void)
 {
     shim_init();
+    root_known = true;
 #ifdef __arm__
     // Under qemu-user the program can exec only this machine's own programs
     // (the stand-in launcher), whose loader reports an armel library in
