@@ -9,8 +9,9 @@
 //   ROOT/shared             state the runner and the shim share (struct
 //                           emu_shared below): palettes, injected faults
 //   ROOT/tmp/               stands for /tmp (the pid file goes here)
-//   ROOT/usr/gp2x/gp2xmenu  stand-in launcher, a shell script
-//   ROOT/gpio-reads         4 bytes, little-endian: reads of dev/GPIO so far
+//   ROOT/usr/gp2x/gp2xmenu  stand-in launcher: a link to tavro-emu-launcher
+//   ROOT/gpio-reads         4 bytes, little-endian: reads of dev/GPIO so far,
+//                           counted in place through a shared mapping
 //   ROOT/launcher.log       one line per launcher start
 //   ROOT/setpriority.log    one line per setpriority call: "which who prio"
 //   ROOT/regwrites.log      one line per register store the shim saw:

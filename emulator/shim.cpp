@@ -48,6 +48,7 @@ static int (*real_dup2)(int, int);
 static int (*real_dup3)(int, int, int);
 static int (*real_fcntl)(int, int, ...);
 static int (*real_close_range)(unsigned, unsigned, int);
+static int (*real_open_by_handle_at)(int, struct file_handle *, int);
 
 template <typename F> static void next(F *&f, const char *name)
 {
@@ -64,8 +65,10 @@ void shim_init(void)
 {
     if (!root_known) {
         const char *root = getenv(EMU_ROOT_VARIABLE);
-        // Only an absolute folder is taken: a relative one would move with chdir.
-        if (root && root[0] == '/' && strlen(root) + 64 < PATH_MAX)
+        // Only an absolute folder is taken: a relative one would move with
+        // chdir. Its links are resolved, as the kernel's names of it are.
+        if (root && root[0] == '/' && strlen(root) + 64 < PATH_MAX && (!realpath(root, emu_root) ||
+                                                                       strlen(emu_root) + 64 >= PATH_MAX))
             strcpy(emu_root, root);
         root_known = root != nullptr;
     }
@@ -89,6 +92,7 @@ void shim_init(void)
     next(real_dup3, "dup3");
     next(real_fcntl, "fcntl");
     next(real_close_range, "close_range");
+    next(real_open_by_handle_at, "open_by_handle_at");
     resolved = true;
 }
 
@@ -262,6 +266,13 @@ EXPORT int creat(const char *path, mode_t mode)
 EXPORT int creat64(const char *path, mode_t mode)
 {
     return open_at("creat", AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, mode, true);
+}
+
+// A handle names no path to walk: what it opened is checked after the fact.
+EXPORT int open_by_handle_at(int mount, struct file_handle *handle, int flags)
+{
+    shim_init();
+    return checked(real_open_by_handle_at(mount, handle, flags), "open_by_handle_at", "(handle)");
 }
 
 static int stdio_flags(const char *mode)
