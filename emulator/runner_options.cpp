@@ -81,7 +81,7 @@ static const char HELP[] =
     "                      per register store, x86-64 only\n"
     "  refused.log         one line \"CALL PATH\" per refused open of one of this\n"
     "                      machine's device nodes (memory, ports, framebuffers,\n"
-    "                      buttons, disks): the call fails with EACCES\n"
+    "                      GPUs, buttons, disks): the call fails with EACCES\n"
     "  sync-untrapped      present when the library cannot see stores: the sync\n"
     "                      flag is then a short pulse\n"
     "The logs are emptied at the start.\n";

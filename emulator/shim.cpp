@@ -4,8 +4,8 @@
 // their models, and passes every other call through. Nothing reaches this
 // machine's own devices: a device file missing there, or no TAVRO_EMU_ROOT
 // at all, fails the open with ENOENT, and an open that ends on a host
-// memory, port, framebuffer or button device node, however it is spelled,
-// fails with EACCES and a line in ROOT/refused.log.
+// memory, port, framebuffer, GPU, button or disk device node, however it is
+// spelled, fails with EACCES and a line in ROOT/refused.log.
 #undef _FILE_OFFSET_BITS
 #undef _FORTIFY_SOURCE
 #ifndef _GNU_SOURCE

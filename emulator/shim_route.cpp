@@ -30,8 +30,10 @@ static const struct {
 };
 
 // Host device nodes that give access to memory, I/O ports, a framebuffer
-// or buttons: these names are refused wherever a walk ends on them.
-static const char *const host_devices[] = {"/dev/mem", "/dev/kmem", "/dev/port", "/dev/GPIO", "/dev/gpiochip"};
+// or a GPU, or buttons: names that begin so are refused wherever a walk
+// ends on them.
+static const char *const host_devices[] = {"/dev/mem", "/dev/kmem", "/dev/port", "/dev/fb",
+                                           "/dev/GPIO", "/dev/gpio", "/dev/dri/"};
 
 static bool starts_with(const char *s, const char *prefix)
 {
@@ -40,10 +42,8 @@ static bool starts_with(const char *s, const char *prefix)
 
 static bool is_host_device_name(const char *p)
 {
-    if (starts_with(p, "/dev/fb"))
-        return true;
     for (const char *d : host_devices)
-        if (!strcmp(p, d) || (!strcmp(d, "/dev/gpiochip") && starts_with(p, d)))
+        if (starts_with(p, d))
             return true;
     return false;
 }
