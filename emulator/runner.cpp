@@ -3,8 +3,10 @@
 // while the command runs. Folder layout in layout.h and in --help.
 #include "display_model.h"
 #include "layout.h"
+#include "motion.h"
 #include "picture.h"
 #include "runner.h"
+#include "window.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -94,7 +96,10 @@ static int fill_pictures(const runner_config *cfg)
             make_pattern(screen, w, h, l);
         }
         display_fill_layer(&display, l, screen, w, h);
+        int kept = cfg->moving ? motion_keep(l, screen, w, h) : 0;
         free(screen);
+        if (kept)
+            return fail("out of memory for", "a picture");
     }
     return 0;
 }
@@ -235,8 +240,13 @@ static pid_t start_command(const runner_config *cfg)
         return -1;
     }
     pid_t pid = fork();
+    if (pid > 0 && cfg->window)
+        setpgid(pid, pid);
     if (pid)
         return pid < 0 ? fail("cannot fork", "") , -1 : pid;
+    // The window's close ends the services the command leaves behind too.
+    if (cfg->window)
+        setpgid(0, 0);
     setenv(EMU_ROOT_VARIABLE, root, 1);
     setenv("TAVRO_EMU_SHIM", shim, 1);
     if (cfg->preload) {
@@ -315,6 +325,37 @@ static void note_exit(pid_t pid, int st)
         close(fd);
 }
 
+// The screens as the screenshots show them, the secondary one beside the
+// primary while any of its layers is on; returns the keys' button word.
+static uint32_t show_window(bool *closed)
+{
+    static uint8_t *rgb, *part;
+    static size_t room;
+    int w[2] = {0, 0}, h[2] = {0, 0};
+    bool second = (display.shown[LAYER_S0].control | display.shown[LAYER_S1].control) & DC_CONTROL_ENABLE;
+    for (int b = 0; b < (second ? 2 : 1); b++)
+        display_screen(&display, b, &w[b], &h[b]);
+    int width = w[0] + w[1], height = h[0] > h[1] ? h[0] : h[1];
+    size_t need = (size_t)width * height * 3;
+    if (need > room) {
+        free(rgb);
+        free(part);
+        rgb = (uint8_t *)malloc(need);
+        part = (uint8_t *)malloc(need);
+        room = rgb && part ? need : 0;
+    }
+    if (room) {
+        memset(rgb, 0, need);
+        for (int b = 0, x = 0; b < 2 && w[b]; x += w[b], b++) {
+            display_render(&display, b, part, w[b], h[b]);
+            for (int y = 0; y < h[b]; y++)
+                memcpy(rgb + ((size_t)y * width + x) * 3, part + (size_t)y * w[b] * 3, (size_t)w[b] * 3);
+        }
+        window_show(rgb, width, height);
+    }
+    return window_poll(closed);
+}
+
 // One tick per sync: raise the flag, latch layers, move the buttons on, and
 // take a timed screenshot; runs until the command (or, with --wait-all,
 // every process it started) has ended. Returns the command's wait status.
@@ -325,7 +366,8 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
     int status = 0;
     bool shots = cfg->screenshot || cfg->screenshot2;
     bool child_done = false, pulsing = false, shot = false;
-    uint32_t word = buttons_at(cfg, 0);
+    bool windowed = cfg->window, closed = false;
+    uint32_t word = buttons_at(cfg, 0), keys = 0;
     root_path(mark, EMU_UNTRAPPED_MARK);
     clock_gettime(CLOCK_MONOTONIC, &start);
     next = start;
@@ -342,8 +384,8 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
         }
         if (child_done && (!cfg->wait_all || (pid < 0 && errno == ECHILD)))
             break;
-        if (forward_signal && !child_done) {
-            kill(child, forward_signal);
+        if (forward_signal && (!child_done || cfg->window)) {
+            kill(cfg->window ? -child : child, forward_signal);
             forward_signal = 0;
         }
         clock_gettime(CLOCK_MONOTONIC, &now);
@@ -353,13 +395,24 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
         pulsing = false;
         if (seconds(&next, &now) >= 0) {
             display_vsync(&display);
+            if (cfg->moving)
+                motion_step(&display, &cfg->display);
+            if (windowed)
+                keys = show_window(&closed);
+            if (windowed && closed) {
+                // As at the end of the command: the device goes with it.
+                window_close();
+                windowed = false;
+                keys = 0;
+                kill(-child, SIGTERM);
+            }
             pulsing = !access(mark, F_OK);
             add_ns(&next, SYNC_NS);
             if (seconds(&next, &now) > 0.1)   // fell far behind: do not catch up
                 next = now;
         }
-        if (cfg->button_count && buttons_at(cfg, t) != word) {
-            word = buttons_at(cfg, t);
+        if ((cfg->button_count || cfg->window) && (buttons_at(cfg, t) | keys) != word) {
+            word = buttons_at(cfg, t) | keys;
             set_buttons(word);
         }
         if (shots && cfg->screenshot_at >= 0 && !shot && t >= cfg->screenshot_at) {
@@ -389,6 +442,8 @@ int main(int argc, char **argv)
     int r = parse_options(argc, argv, &cfg);
     if (r)
         return r > 0 ? 0 : FAILED;
+    if (cfg.window && window_open(cfg.scale, cfg.display.width[0], cfg.display.height[0]))
+        return FAILED;
     if (cfg.dir) {
         if (mkdir(cfg.dir, 0755) && errno != EEXIST)
             return fail("cannot make", cfg.dir), FAILED;
@@ -428,6 +483,8 @@ int main(int argc, char **argv)
                 status = FAILED;
         }
     }
+    if (cfg.window)
+        window_close();
     if (display.mem)
         munmap(display.mem, display.mem_size);
     if (shared)

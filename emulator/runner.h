@@ -31,6 +31,9 @@ struct runner_config {
     bool attach;                     // run on the device another runner made in dir
     bool preload;                    // put the shim into LD_PRELOAD
     const char *shim;                // the preload library, or null: beside the runner
+    bool window;                     // show the screen, take the keyboard's buttons
+    int scale;                       // window pixels per screen pixel
+    bool moving;                     // pictures redrawn at every sync, scrolled
     char **command;
 };
 

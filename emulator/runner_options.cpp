@@ -1,5 +1,6 @@
 // The runner's command line.
 #include "runner.h"
+#include "window.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -27,6 +28,10 @@ static const char HELP[] =
     "                      Control bits 0-3 start as 0x3.\n"
     "  --picture FILE.png  picture for every layer (tiled from the top-left)\n"
     "  --pattern           built-in test pattern, turned per layer (default)\n"
+    "  --moving            the pictures move: each sync they are drawn again one\n"
+    "                      pixel further left, into each layer still set up as at\n"
+    "                      the start (not while another program, such as a menu\n"
+    "                      on an overlay, has set it up otherwise)\n"
     "  --without DEV       leave out dev/DEV (mem, GPIO or fb0): its open fails\n"
     "                      with ENOENT; fb0-info keeps dev/fb0 but its screen\n"
     "                      information query fails with EIO; repeatable\n"
@@ -42,6 +47,13 @@ static const char HELP[] =
     "  --screenshot2 FILE  ... and the secondary screen (its own output)\n"
     "  --screenshot-at S   ... S seconds after the start instead (or at the end\n"
     "                      if COMMAND ends sooner)\n"
+    "  --window            show the screen in a window at every sync, and press\n"
+    "                      the buttons from the keyboard (or-ed with --buttons):\n"
+    "                      " WINDOW_KEYS_PAD "\n"
+    "                      " WINDOW_KEYS_REST "\n"
+    "                      Closing the window ends COMMAND (SIGTERM to its\n"
+    "                      process group). Needs DISPLAY or WAYLAND_DISPLAY.\n"
+    "  --scale N           window pixels per screen pixel, 1-8 (default 2)\n"
     "  --wait-all          run the device until every process COMMAND started has\n"
     "                      ended, not only COMMAND; each one's end goes to\n"
     "                      exits.log as \"PID STATUS\"\n"
@@ -248,6 +260,7 @@ int parse_options(int argc, char **argv, runner_config *cfg)
     cfg->display.status = 0x3;
     cfg->screenshot_at = -1;
     cfg->preload = true;
+    cfg->scale = 2;
     for (int l = 0; l < LAYER_COUNT; l++) {
         cfg->display.layer[l].address = default_address[l];
         choice[l].format = default_format[l];
@@ -273,6 +286,10 @@ int parse_options(int argc, char **argv, runner_config *cfg)
             cfg->attach = true;
         } else if (!strcmp(o, "--no-preload")) {
             cfg->preload = false;
+        } else if (!strcmp(o, "--window")) {
+            cfg->window = true;
+        } else if (!strcmp(o, "--moving")) {
+            cfg->moving = true;
         } else if (!arg) {
             return bad("option", o);
         } else if (i++, !strcmp(o, "--dir")) {
@@ -344,6 +361,11 @@ int parse_options(int argc, char **argv, runner_config *cfg)
                 return bad("time", arg);
         } else if (!strcmp(o, "--shim")) {
             cfg->shim = arg;
+        } else if (!strcmp(o, "--scale")) {
+            uint64_t n;
+            if (!parse_number(arg, &n) || n < 1 || n > 8)
+                return bad("scale", arg);
+            cfg->scale = (int)n;
         } else {
             return bad("option", o);
         }
@@ -352,6 +374,8 @@ int parse_options(int argc, char **argv, runner_config *cfg)
         return bad("command", nullptr);
     if (cfg->attach && !cfg->dir)
         return bad("--attach without --dir", nullptr);
+    if (cfg->attach && (cfg->window || cfg->moving))
+        return bad("option with --attach", cfg->window ? "--window" : "--moving");
     if (!screen2) {
         cfg->display.width[1] = cfg->display.width[0];
         cfg->display.height[1] = cfg->display.height[0];

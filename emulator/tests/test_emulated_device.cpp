@@ -238,6 +238,12 @@ TEST_F(EmulatedDevice, LauncherStartsInItsFolderAndStatusesPassThrough)
     EXPECT_NE(log.find(" cwd=" + dir + "/usr/gp2x argv0=menu args=-x y\n"), std::string::npos) << log;
     EXPECT_EQ(emu("", "sh -c 'kill -TERM $$'").status, 143);
     EXPECT_EQ(emu("", "/nonexistent/command").status, 127);
+    // Without a display the window fails before the command starts.
+    Result r = run("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(EMU_RUNNER) + " --window -- touch " + dir +
+                   "/ran 2>&1");
+    EXPECT_EQ(r.status, 125);
+    EXPECT_EQ(r.out, "tavro-emu: no display for --window: DISPLAY and WAYLAND_DISPLAY are unset\n");
+    EXPECT_EQ(slurp(dir + "/ran"), "(missing)");
 }
 
 TEST_F(EmulatedDevice, ScreenshotShowsThePictureInEachFormat)

@@ -123,6 +123,11 @@ int InteractiveTest::leave_with(uint32_t raw)
 void InteractiveTest::hold(uint32_t raw)
 {
     set_buttons(raw);
+    acted_on();
+}
+
+void InteractiveTest::acted_on()
+{
     // A read under way may have missed the word; the one after it has seen
     // it, and the one after that comes once the program has acted on it.
     unsigned seen = button_reads() + 3;

@@ -31,6 +31,9 @@ protected:
     // Sets the raw button word and returns once the program has read it and
     // acted on it (it has read the buttons again since).
     void hold(uint32_t raw);
+    // Returns once the program has read the buttons as they are now and
+    // acted on them.
+    void acted_on();
     // A press and release of the raw word.
     void tap(uint32_t raw) { hold(raw); hold(0); }
     // Presses the raw word that ends the program and returns its exit status.

@@ -1,0 +1,18 @@
+// The emulated screen in a desktop window, and the keyboard as the
+// handheld's buttons.
+#pragma once
+#include <stdint.h>
+
+// Which key is which button, in two parts of one line.
+#define WINDOW_KEYS_PAD "arrows: pad (two arrows: a diagonal)  M: MENU  S: SELECT"
+#define WINDOW_KEYS_REST "L R A B X Y: the same  =/-: VOL UP/DOWN  P: PUSH  Esc: close"
+
+// Opens a window for a w x h screen drawn scale times larger. Without a
+// display, or when no window can be made, prints why and returns -1.
+int window_open(int scale, int w, int h);
+// Shows a w x h RGB888 screen; the window follows a change of size.
+void window_show(const uint8_t *rgb, int w, int h);
+// Handles the window's events. Returns the raw button word of the keys
+// held; sets *closed once the window is closed (or Esc pressed).
+uint32_t window_poll(bool *closed);
+void window_close();

@@ -1,0 +1,182 @@
+// The runner's window on an X server of the test's own, driven by xdotool.
+#include "interactive.h"
+
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static const char XVFB[] = "/usr/bin/Xvfb", XDOTOOL[] = "/usr/bin/xdotool";
+// Held by a --buttons timeline all along: a bit of the raw word that tavro
+// ignores, to which the keys add theirs.
+static const uint32_t TIMELINE = 0x80000;
+
+static uint32_t be32(const std::string &b, size_t at)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(b.data()) + at;
+    return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+class Window : public InteractiveTest {
+protected:
+    pid_t xserver = -1;
+    std::string screen_dir = make_temp_dir("xvfb");
+
+    // The server keeps its screen in a file (XWD) for the test to read.
+    void SetUp() override
+    {
+        if (access(XVFB, X_OK) || access(XDOTOOL, X_OK))
+            GTEST_SKIP() << "needs xvfb and xdotool";
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        xserver = fork();
+        if (xserver == 0) {
+            std::string fd = std::to_string(ready[1]), log = screen_dir + "/log";
+            freopen(log.c_str(), "w", stderr);
+            execl(XVFB, XVFB, "-displayfd", fd.c_str(), "-fbdir", screen_dir.c_str(), "-screen", "0",
+                  "800x600x24", "-nolisten", "tcp", nullptr);
+            _exit(127);
+        }
+        close(ready[1]);
+        pollfd p = {ready[0], POLLIN, 0};
+        char number[16] = "";
+        ASSERT_EQ(poll(&p, 1, 15000), 1) << "Xvfb did not start: " << read_file(screen_dir + "/log");
+        ASSERT_GT(read(ready[0], number, sizeof number - 1), 0);
+        close(ready[0]);
+        setenv("DISPLAY", (":" + std::string(number, strcspn(number, "\n"))).c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        // The runner passes the signal on to the command's own process group.
+        if (runner > 0)
+            kill(runner, SIGTERM);
+        finish(15);
+        InteractiveTest::TearDown();
+        if (xserver > 0) {
+            kill(xserver, SIGTERM);
+            waitpid(xserver, nullptr, 0);
+        }
+        remove_tree(screen_dir);
+    }
+
+    std::string xdotool(const std::string &args)
+    {
+        std::vector<std::string> argv = {XDOTOOL};
+        std::istringstream words(args);
+        for (std::string w; words >> w;)
+            argv.push_back(w);
+        RunResult r = run_program(argv, work, {}, 15);
+        EXPECT_EQ(r.status, 0) << "xdotool " << args << ": " << r.err;
+        return r.out;
+    }
+
+    uint32_t gpio()
+    {
+        std::string b = read_file(device + "/dev/GPIO") + std::string(4, '\0');
+        return uint8_t(b[0]) | uint8_t(b[1]) << 8 | uint8_t(b[2]) << 16 | uint32_t(uint8_t(b[3])) << 24;
+    }
+
+    // Keys down until the program has acted on the raw word they make, then up.
+    void press(const std::string &keys, uint32_t raw)
+    {
+        xdotool("keydown " + keys);
+        ASSERT_TRUE(wait_until([&] { return gpio() == (raw | TIMELINE); }, 15))
+            << keys << " gave " << std::hex << gpio();
+        acted_on();
+        xdotool("keyup " + keys);
+        ASSERT_TRUE(wait_until([&] { return gpio() == TIMELINE; }, 15)) << keys;
+        acted_on();
+    }
+
+    // The screen's pixel at (x, y) as 0x00RRGGBB.
+    static uint32_t pixel(const std::string &xwd, int x, int y)
+    {
+        size_t at = be32(xwd, 0) + be32(xwd, 76) * 12 + size_t(y) * be32(xwd, 48) + size_t(x) * 4;
+        if (at + 4 > xwd.size())
+            return ~0u;
+        const unsigned char *p = reinterpret_cast<const unsigned char *>(xwd.data()) + at;
+        return p[0] | p[1] << 8 | p[2] << 16;
+    }
+};
+
+// Column x of the picture below, from a shot's pixel.
+static int column(const uint8_t *rgb)
+{
+    return (rgb[0] >> 3) + 32 * (rgb[1] >> 2);
+}
+
+TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
+{
+    std::vector<uint8_t> columns;  // each column its own colour, exact in RGB565
+    for (int i = 0; i < 320 * 240; i++) {
+        int r = i % 320 % 32, g = i % 320 / 32;
+        columns.insert(columns.end(), {uint8_t(r << 3 | r >> 2), uint8_t(g << 2 | g >> 4), 0});
+    }
+    ASSERT_TRUE(encode_png(in_work("columns.png"), 320, 240, columns));
+    start({"--window", "--wait-all", "--moving", "--picture", in_work("columns.png"), "--buttons", "80000@0-600",
+           "--screenshot", in_work("end.png")});
+    ASSERT_TRUE(wait_for_text(60, 116, "exit", 15)) << err();
+    std::string id = xdotool("search --sync --name ^tavro-emu");
+    xdotool("windowfocus --sync " + id);
+
+    // The menu: cursor row and the text on it after the keys; the picture
+    // stays still under the menu, or the texts would not read.
+    const struct { const char *keys; uint32_t raw; int row; const char *text; } menu[] = {
+        {"Down", RAW_DOWN, 1, "R "}, {"Right", RAW_RIGHT, 1, "A "}, {"Up", RAW_UP, 0, "MENU"},
+        {"Down", RAW_DOWN, 1, "A "}, {"Down", RAW_DOWN, 2, "<none>"}, {"Down", RAW_DOWN, 4, "GO"},
+    };
+    for (const auto &m : menu) {
+        press(m.keys, m.raw);
+        EXPECT_EQ(cursor_row(), m.row) << m.keys;
+        EXPECT_EQ(text_at(60, 76 + 8 * m.row, int(strlen(m.text))), m.text) << m.keys;
+    }
+    press("m", RAW_MENU);
+    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; }, 15)) << err();
+
+    // The service: every other key, the pad's diagonals, and twice the combo.
+    const struct { const char *keys; uint32_t raw; } service[] = {
+        {"s", 0x200}, {"l", 0x400}, {"r", 0x800}, {"b", 0x2000}, {"x", 0x4000}, {"y", 0x8000},
+        {"equal", 0x10000}, {"minus", 0x20000}, {"p", 0x40000}, {"Up Left", 0x2}, {"Down Left", 0x8},
+        {"Down Right", 0x20}, {"Up Right", 0x80}, {"m a", 0x1100}, {"m a", 0x1100},
+    };
+    for (const auto &s : service)
+        press(s.keys, s.raw);
+    ASSERT_TRUE(wait_until([&] { return out().find("wrote \"shot0_0001.png\"") != std::string::npos; }, 15))
+        << out() << err();
+    // Each shot holds the picture as it was at that moment, moved on by whole columns.
+    int moved[2];
+    for (int n = 0; n < 2; n++) {
+        DecodedPng shot = decode_png(in_work("shot0_000" + std::to_string(n) + ".png"));
+        ASSERT_TRUE(shot.ok) << shot.error;
+        const uint8_t *row = shot.rgb.data() + 100 * 320 * 3;
+        moved[n] = column(row);
+        for (int x = 0; x < 320; x++)
+            ASSERT_EQ(column(row + 3 * x), (x + moved[n]) % 320) << "shot " << n << " at x " << x;
+    }
+    EXPECT_NE(moved[0], moved[1]) << "the picture did not move between the shots";
+
+    // Back in the menu, the window shows twice the screen; closing it ends
+    // the service and the device, with the screen as it was.
+    EXPECT_EQ(attach().status, 0);
+    ASSERT_TRUE(wait_for_text(60, 116, "exit", 15)) << err();
+    acted_on();
+    std::string shown = read_file(screen_dir + "/Xvfb_screen0");
+    std::string geometry = xdotool("getwindowgeometry --shell " + id);
+    int wx = -1, wy = -1, ww = 0, wh = 0;
+    sscanf(geometry.c_str() + geometry.find("X="), "X=%d Y=%d WIDTH=%d HEIGHT=%d", &wx, &wy, &ww, &wh);
+    EXPECT_EQ(ww * 1000 + wh, 640480) << geometry;
+    xdotool("key Escape");
+    EXPECT_EQ(finish(15), 0) << err();
+    DecodedPng end = decode_png(in_work("end.png"));
+    ASSERT_TRUE(end.ok) << end.error;
+    int wrong = 0;
+    for (int y = 0; y < 480; y++)
+        for (int x = 0; x < 640; x++) {
+            const uint8_t *p = end.rgb.data() + (y / 2 * 320 + x / 2) * 3;
+            wrong += pixel(shown, wx + x, wy + y) != uint32_t(p[0] << 16 | p[1] << 8 | p[2]);
+        }
+    EXPECT_EQ(wrong, 0);
+}
