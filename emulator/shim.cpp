@@ -315,11 +315,13 @@ static FILE *fopen_routed(FILE *(*real)(const char *, const char *), const char 
 
 EXPORT FILE *fopen(const char *path, const char *mode)
 {
+    shim_init();   // the pointer is read before the call
     return fopen_routed(real_fopen, path, mode);
 }
 
 EXPORT FILE *fopen64(const char *path, const char *mode)
 {
+    shim_init();   // the pointer is read before the call
     return fopen_routed(real_fopen64, path, mode);
 }
 
@@ -359,11 +361,13 @@ static FILE *freopen_routed(FILE *(*real)(const char *, const char *, FILE *), c
 
 EXPORT FILE *freopen(const char *path, const char *mode, FILE *f)
 {
+    shim_init();   // the pointer is read before the call
     return freopen_routed(real_freopen, path, mode, f);
 }
 
 EXPORT FILE *freopen64(const char *path, const char *mode, FILE *f)
 {
+    shim_init();   // the pointer is read before the call
     return freopen_routed(real_freopen64, path, mode, f);
 }
 

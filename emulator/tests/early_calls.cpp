@@ -8,10 +8,11 @@
 
 __attribute__((constructor)) static void early(void)
 {
+    FILE *f = fopen("/proc/self/stat", "r");   // first: nothing of the shim is set up yet
     uint32_t word = 0;
     int gpio = open("/dev/GPIO", O_RDONLY), mem = open("/dev/mem", O_RDWR);
     int n = gpio < 0 ? -1 : (int)read(gpio, &word, 4);
     void *m = mmap(nullptr, 0x10000, PROT_READ, MAP_SHARED, mem, 0xC0000000);
-    printf("early %d %08x %s\n", n, word, m == MAP_FAILED ? "unmapped" : "mapped");
+    printf("early %d %08x %s %s\n", n, word, m == MAP_FAILED ? "unmapped" : "mapped", f ? "fopen" : "no-fopen");
     fflush(stdout);
 }
