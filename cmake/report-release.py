@@ -2,6 +2,7 @@
 """Checks the device binary before it ships, and prints what matters about it.
 
 usage: report-release.py STRIPPED UNSTRIPPED
+       report-release.py --calls LOG...
 
 Fails (status 1, and removes STRIPPED so that the next build links it again)
 when the binary could not start or run on the device's kernel (Linux 2.6.24,
@@ -9,6 +10,9 @@ ARM EABI): a program interpreter, any trace of glibc, anything but ARMv5TE
 soft float, code for kernel user helpers newer than version 3, or a system
 call that the kernel's table lacks, unless the C library falls back from it.
 Reads the files only: this binary must never be run on this machine.
+
+With --calls, checks the same for every system call in qemu-user's strace
+logs of runs of the program instead.
 """
 import os
 import re
@@ -130,7 +134,48 @@ def system_calls(functions, words):
     return calls
 
 
+def call_fault(number, where):
+    """Why the kernel cannot take call number, or None."""
+    if number in FALLBACKS or number in ARM_PRIVATE:
+        return None
+    if number > LAST_CALL or number in MISSING:
+        return "system call %d (%s) is not in the kernel's table" % (number, where)
+    return None
+
+
+def check_logs(logs):
+    """Checks the calls of qemu's strace logs: 'PID name(args) = result' or
+    'PID Unknown syscall N', names as the kernel's headers give them."""
+    header = open("/usr/arm-linux-gnueabi/include/asm/unistd-eabi.h").read()
+    numbers = {m.group(1): int(m.group(2))
+               for m in re.finditer(r"#define __NR_(\w+) \(__NR_SYSCALL_BASE \+ (\d+)\)", header)}
+    seen, faults = {}, []
+    for log in logs:
+        for line in open(log, errors="replace"):
+            m = re.match(r"^\d+ (?:Unknown syscall (\d+)|(\w+)\()", line)
+            if not m:
+                continue
+            if m.group(1):
+                number = int(m.group(1))
+            elif m.group(2) in numbers:
+                number = numbers[m.group(2)]
+            else:
+                faults.append("a system call this check does not know: %s in %s" % (m.group(2), log))
+                continue
+            seen[number] = seen.get(number, 0) + 1
+            fault = call_fault(number, log)
+            if fault:
+                faults.append(fault)
+    print("system calls in %d logs: %s" % (len(logs), " ".join(
+        "%d%s" % (n, "(fallback)" if n in FALLBACKS else "") for n in sorted(seen))))
+    for fault in dict.fromkeys(faults):
+        print("  FAULT: %s" % fault)
+    return 1 if faults or not seen else 0
+
+
 def main():
+    if sys.argv[1] == "--calls":
+        return check_logs(sys.argv[2:])
     stripped, full = sys.argv[1], sys.argv[2]
     faults = []
     headers = tool("readelf", "-h", "-l", "-S", "-A", "-n", "-W", stripped)
@@ -169,10 +214,8 @@ def main():
             unknown.add(name)
         elif number in FALLBACKS:
             fallback.add(number)
-        elif number in ARM_PRIVATE:
-            used.setdefault(number, set()).add(name)
-        elif number > LAST_CALL or number in MISSING:
-            faults.append("system call %d (in %s) is not in the kernel's table" % (number, name))
+        elif call_fault(number, "in " + name):
+            faults.append(call_fault(number, "in " + name))
         else:
             used.setdefault(number, set()).add(name)
 

@@ -50,6 +50,11 @@ static const char HELP[] =
     "  --no-preload        do not set LD_PRELOAD (for a command that puts the\n"
     "                      library in itself, as qemu-user's -E does); the runner\n"
     "                      exports TAVRO_EMU_SHIM with its path\n"
+    "  --bind-devices      no preload library (for a static program): run COMMAND\n"
+    "                      in a private user and mount namespace whose /dev holds\n"
+    "                      only null and dev/mem, dev/GPIO, dev/fb0 bound in, and\n"
+    "                      whose /tmp is tmp/; plain files: no button reads are\n"
+    "                      counted, no ioctl is answered, no store is seen\n"
     "  --help              this text\n"
     "\n"
     "The command sees TAVRO_EMU_ROOT, the folder:\n"
@@ -227,6 +232,9 @@ int parse_options(int argc, char **argv, runner_config *cfg)
         } else if (!strcmp(o, "--attach")) {
             cfg->attach = true;
         } else if (!strcmp(o, "--no-preload")) {
+            cfg->preload = false;
+        } else if (!strcmp(o, "--bind-devices")) {
+            cfg->bind_devices = true;
             cfg->preload = false;
         } else if (!arg) {
             return bad("option", o);
