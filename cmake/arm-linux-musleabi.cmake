@@ -2,7 +2,8 @@
 # device's kernel (2.6.24) passes no AT_RANDOM, which glibc's static start-up
 # needs. ARM926EJ-S, ARMv5TE, soft float, the EABI. The armel cross compiler
 # is used with musl's headers and start files instead of glibc's;
-# TAVRO_MUSL_SYSROOT is the folder scripts/device-sysroot prepares.
+# TAVRO_MUSL_SYSROOT is the folder scripts/device-sysroot prepares;
+# TAVRO_MUSL_DYNAMIC makes the test build of the same sources and flags.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_C_COMPILER arm-linux-gnueabi-gcc)
@@ -24,7 +25,7 @@ execute_process(COMMAND arm-linux-gnueabi-gcc -print-file-name=include
                 OUTPUT_VARIABLE gcc_include OUTPUT_STRIP_TRAILING_WHITESPACE)
 execute_process(COMMAND arm-linux-gnueabi-gcc -dumpversion
                 OUTPUT_VARIABLE gcc_version OUTPUT_STRIP_TRAILING_WHITESPACE)
-foreach(file crtbeginT.o crtend.o libgcc.a)
+foreach(file crtbeginT.o crtend.o crtbeginS.o crtendS.o libgcc.a)
   execute_process(COMMAND arm-linux-gnueabi-gcc -print-file-name=${file}
                   OUTPUT_VARIABLE gcc_${file} OUTPUT_STRIP_TRAILING_WHITESPACE)
 endforeach()
@@ -38,11 +39,26 @@ set(CMAKE_CXX_FLAGS_INIT "${cpu} -nostdinc -isystem ${cxx_include} \
 -isystem ${cxx_include}/arm-linux-gnueabi -isystem ${musl_include} -isystem ${gcc_include} \
 '-D__GLIBC_PREREQ(a,b)=0' -fno-exceptions -fno-rtti")
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -nostdlib -Wl,--gc-sections -L${musl_lib} \
+if(TAVRO_MUSL_DYNAMIC)
+  # The test build: dynamic, so that musl's own loader can preload the
+  # emulated device's library; position-independent start files serve both
+  # programs and libraries.
+  set(start "${musl_lib}/crti.o ${gcc_crtbeginS.o}")
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-nostdlib -no-pie -Wl,--gc-sections \
+-L${TAVRO_MUSL_SYSROOT}/lib/arm-linux-musleabi -L${musl_lib} \
+-Wl,-dynamic-linker,/lib/ld-musl-arm.so.1 ${musl_lib}/Scrt1.o ${start}")
+  set(CMAKE_SHARED_LINKER_FLAGS_INIT "-nostdlib -L${TAVRO_MUSL_SYSROOT}/lib/arm-linux-musleabi ${start}")
+  set(end "${gcc_crtendS.o}")
+  # Started as by the device's kernel, with musl's loader from the sysroot.
+  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -cpu arm926 -r 2.6.24 -L "${TAVRO_MUSL_SYSROOT}")
+else()
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -nostdlib -Wl,--gc-sections -L${musl_lib} \
 ${musl_lib}/crt1.o ${musl_lib}/crti.o ${gcc_crtbeginT.o}")
+  set(end "${gcc_crtend.o}")
+endif()
 foreach(lang C CXX)
   set(CMAKE_${lang}_STANDARD_LIBRARIES_INIT
-      "-Wl,--start-group -lc ${gcc_libgcc.a} -Wl,--end-group ${gcc_crtend.o} ${musl_lib}/crtn.o")
+      "-Wl,--start-group -lc ${gcc_libgcc.a} -Wl,--end-group ${end} ${musl_lib}/crtn.o")
 endforeach()
 
 # zlib and libpng, built against musl.

@@ -25,6 +25,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+// musl's headers make these other names for the plain calls.
+#undef open64
+#undef openat64
+#undef fopen64
+#undef mmap64
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -430,7 +435,11 @@ EXPORT int chdir(const char *path)
 
 // Raised priority is recorded, not applied: a busy-waiting program at high
 // priority would starve everything else on a small machine.
+#ifdef __GLIBC__
 EXPORT int setpriority(__priority_which_t which, id_t who, int prio)
+#else
+EXPORT int setpriority(int which, id_t who, int prio)
+#endif
 {
     char path[PATH_MAX], line[64];
     int saved = errno;
