@@ -3,6 +3,7 @@
 
 usage: report-release.py STRIPPED UNSTRIPPED
        report-release.py --calls LOG...
+       report-release.py --kernel-calls LOG...
 
 Fails (status 1, and removes STRIPPED so that the next build links it again)
 when the binary could not start or run on the device's kernel (Linux 2.6.24,
@@ -12,7 +13,10 @@ call that the kernel's table lacks, unless the C library falls back from it.
 Reads the files only: this binary must never be run on this machine.
 
 With --calls, checks the same for every system call in qemu-user's strace
-logs of runs of the program instead.
+logs of runs of the program instead; with --kernel-calls, a call that the
+C library falls back from must not reach qemu either (the runs answered it
+with ENOSYS, as the device's kernel does). Writes STRIPPED.enosys for such
+runs: the numbers of those calls, then the addresses that may make them.
 """
 import os
 import re
@@ -32,7 +36,7 @@ MISSING = {335, 336, 346,
 # Calls past the table that musl tries first; on ENOSYS it uses the older
 # call named, which the kernel has.
 FALLBACKS = {
-    397: "statx: fstatat64 (327)",
+    397: "statx: fstat64 (197) or fstatat64 (327)",
     403: "clock_gettime64: clock_gettime (263)",
     404: "clock_settime64: clock_settime (262)",
     406: "clock_getres_time64: clock_getres (264)",
@@ -121,29 +125,35 @@ def value(code, index, reg, words, depth=0):
 
 
 def system_calls(functions, words):
-    """(number or None, function) for every place that makes a system call."""
-    calls = []
+    """(number or None, function) for every place that makes a system call,
+    and the addresses of the instructions that may make one of FALLBACKS."""
+    calls, sites = [], []
     for name, code in functions.items():
-        for i, (_, mnemonic, operands, _) in enumerate(code):
+        for i, (address, mnemonic, operands, _) in enumerate(code):
+            if mnemonic.startswith("svc") and name in DISPATCHERS:
+                sites.append(address)
             if mnemonic.startswith("svc") and name not in DISPATCHERS:
                 calls.append((value(code, i, "r7", words), name))
+                if calls[-1][0] in FALLBACKS:
+                    sites.append(address)
             target = re.match(r"[0-9a-f]+ <(\w+)>", operands)
             if mnemonic in ("bl", "b") and target and target.group(1) in DISPATCHERS \
                     and name not in DISPATCHERS:
                 calls.append((value(code, i, "r0", words), name))
-    return calls
+    return calls, sites
 
 
-def call_fault(number, where):
-    """Why the kernel cannot take call number, or None."""
-    if number in FALLBACKS or number in ARM_PRIVATE:
+def call_fault(number, where, strict=False):
+    """Why the kernel cannot take call number, or None; strict: also when
+    the C library would fall back from it."""
+    if (number in FALLBACKS and not strict) or number in ARM_PRIVATE:
         return None
     if number > LAST_CALL or number in MISSING:
         return "system call %d (%s) is not in the kernel's table" % (number, where)
     return None
 
 
-def check_logs(logs):
+def check_logs(logs, strict):
     """Checks the calls of qemu's strace logs: 'PID name(args) = result' or
     'PID Unknown syscall N', names as the kernel's headers give them."""
     header = open("/usr/arm-linux-gnueabi/include/asm/unistd-eabi.h").read()
@@ -163,7 +173,7 @@ def check_logs(logs):
                 faults.append("a system call this check does not know: %s in %s" % (m.group(2), log))
                 continue
             seen[number] = seen.get(number, 0) + 1
-            fault = call_fault(number, log)
+            fault = call_fault(number, log, strict)
             if fault:
                 faults.append(fault)
     print("system calls in %d logs: %s" % (len(logs), " ".join(
@@ -175,7 +185,9 @@ def check_logs(logs):
 
 def main():
     if sys.argv[1] == "--calls":
-        return check_logs(sys.argv[2:])
+        return check_logs(sys.argv[2:], False)
+    if sys.argv[1] == "--kernel-calls":
+        return check_logs(sys.argv[2:], True)
     stripped, full = sys.argv[1], sys.argv[2]
     faults = []
     headers = tool("readelf", "-h", "-l", "-S", "-A", "-n", "-W", stripped)
@@ -207,7 +219,7 @@ def main():
     if newer:
         faults.append("kernel user helpers newer than version 3 at %s" % ", ".join(map(hex, newer)))
 
-    calls = system_calls(functions, words)
+    calls, sites = system_calls(functions, words)
     used, unknown, fallback = {}, set(), set()
     for number, name in calls:
         if number is None:
@@ -228,6 +240,11 @@ def main():
         faults.append("a system call whose number is no constant, in %s" % ", ".join(sorted(unknown)))
     for fault in dict.fromkeys(faults):
         print("  FAULT: %s" % fault)
+    # For the tests: where the calls past the table are made, so that a
+    # debugger can answer them with ENOSYS as the device's kernel does.
+    with open(stripped + ".enosys", "w") as out:
+        out.write(" ".join(map(str, sorted(FALLBACKS))) + "\n")
+        out.write(" ".join(map(hex, sorted(sites))) + "\n")
     if faults:
         os.remove(stripped)
         print("release report: the binary is unfit for the device; removed %s" % stripped)
