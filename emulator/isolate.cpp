@@ -82,11 +82,8 @@ int enter_device_namespace(const char *root)
         if (access(source, F_OK) == 0 && bind_file(source, target))
             return -1;
     }
+    // /tmp stays this machine's: the command itself may live there.
     if (mount(staging, "/dev", nullptr, MS_BIND | MS_REC, nullptr))
         return fail("cannot bind", "/dev");
-    // Last: root itself may lie in /tmp.
-    snprintf(source, sizeof source, "%s/tmp", root);
-    if (mount(source, "/tmp", nullptr, MS_BIND, nullptr))
-        return fail("cannot bind", "/tmp");
     return 0;
 }

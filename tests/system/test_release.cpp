@@ -33,7 +33,6 @@ protected:
     {
         std::vector<std::string> argv = {TAVRO_EMU, "--dir", device, "--bind-devices"};
         argv.insert(argv.end(), options.begin(), options.end());
-        // Relative: /tmp, where work lies, is the device's own in the namespace.
         argv.insert(argv.end(), {"--", OLD_KERNEL_RUN, "--strace", "calls.log", "--enosys", binary + ".enosys", binary, file});
         RunResult r = run_program(argv, work);
         std::string check = std::string("python3 " RELEASE_REPORT " --kernel-calls ") + work + "/calls.log";
