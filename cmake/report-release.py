@@ -9,7 +9,8 @@ Fails (status 1, and removes STRIPPED so that the next build links it again)
 when the binary could not start or run on the device's kernel (Linux 2.6.24,
 ARM EABI): a program interpreter, any trace of glibc, anything but ARMv5TE
 soft float, code for kernel user helpers newer than version 3, or a system
-call that the kernel's table lacks, unless the C library falls back from it.
+call that the kernel's table lacks, unless the C library falls back from it;
+and when it is not stripped or not under 250 KiB.
 Reads the files only: this binary must never be run on this machine. Writes
 STRIPPED.enosys for the tests: the numbers of the calls with a fallback, then
 the addresses of the instructions that may make them.
@@ -47,6 +48,7 @@ DISPATCHERS = {"__syscall_cp_asm", "__syscall_cp_c", "__syscall_cp", "syscall"}
 # Kernel user helpers, at the top of memory: 0xffff0fa0 and above are
 # version 3 or older; below (0xffff0f60, cmpxchg64) needs version 5.
 HELPERS_V3 = 0xffff0fa0
+SIZE_LIMIT = 250 * 1024    # what we promise for the SD card
 
 
 def tool(name, *args):
@@ -205,6 +207,8 @@ def main():
         faults.append("floating point or SIMD hardware code")
     if ".symtab" in headers:
         faults.append("not stripped")
+    if len(raw) >= SIZE_LIMIT:
+        faults.append("%d bytes, not under %d" % (len(raw), SIZE_LIMIT))
 
     symbols = tool("nm", full)
     if re.search(r" (__check_for_sync8_kernelhelper|__sync_\w+_8|__atomic_\w+_8)$", symbols, re.M):
