@@ -2,6 +2,7 @@
 // with the preload shim, and drives the display controller and the buttons
 // while the command runs. Folder layout in layout.h and in --help.
 #include "display_model.h"
+#include "isolate.h"
 #include "layout.h"
 #include "motion.h"
 #include "picture.h"
@@ -255,6 +256,8 @@ static pid_t start_command(const runner_config *cfg)
         snprintf(preload, sizeof preload, "%s%s%s", shim, old && *old ? ":" : "", old && *old ? old : "");
         setenv("LD_PRELOAD", preload, 1);
     }
+    if (cfg->bind_devices && enter_device_namespace(root))
+        _exit(FAILED);
     execvp(cfg->command[0], cfg->command);
     fprintf(stderr, "tavro-emu: cannot run %s: %s\n", cfg->command[0], strerror(errno));
     _exit(errno == ENOENT ? 127 : 126);

@@ -30,6 +30,7 @@ struct runner_config {
     bool wait_all;
     bool attach;                     // run on the device another runner made in dir
     bool preload;                    // put the shim into LD_PRELOAD
+    bool bind_devices;               // no shim: a namespace with the device files
     const char *shim;                // the preload library, or null: beside the runner
     bool window;                     // show the screen, take the keyboard's buttons
     int scale;                       // window pixels per screen pixel

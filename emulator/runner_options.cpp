@@ -73,6 +73,12 @@ static const char HELP[] =
     "  --no-preload        do not set LD_PRELOAD (for a command that puts the\n"
     "                      library in itself, as qemu-user's -E does); the runner\n"
     "                      exports TAVRO_EMU_SHIM with its path\n"
+    "  --bind-devices      no preload library (for a static program): run COMMAND\n"
+    "                      in a private user and mount namespace whose /dev holds\n"
+    "                      only null and dev/mem, dev/GPIO, dev/fb0 bound in\n"
+    "                      (plain files: no button reads are counted, no ioctl\n"
+    "                      is answered, no store is seen; /tmp and /usr/gp2x\n"
+    "                      are not routed)\n"
     "  --help              this text\n"
     "\n"
     "The command sees TAVRO_EMU_ROOT, the folder:\n"
@@ -290,6 +296,9 @@ int parse_options(int argc, char **argv, runner_config *cfg)
             cfg->window = true;
         } else if (!strcmp(o, "--moving")) {
             cfg->moving = true;
+        } else if (!strcmp(o, "--bind-devices")) {
+            cfg->bind_devices = true;
+            cfg->preload = false;
         } else if (!arg) {
             return bad("option", o);
         } else if (i++, !strcmp(o, "--dir")) {

@@ -25,6 +25,17 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+// musl's headers make these other names for the plain calls.
+#undef open64
+#undef openat64
+#undef fopen64
+#undef mmap64
+#undef creat64
+#undef freopen64
+
+#ifndef CLOSE_RANGE_CLOEXEC
+#define CLOSE_RANGE_CLOEXEC (1U << 2)   // Linux 5.11; older C library headers lack it
+#endif
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 

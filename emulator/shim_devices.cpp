@@ -21,6 +21,8 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
+// musl's headers make this another name for mmap.
+#undef mmap64
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -221,7 +223,11 @@ EXPORT int munmap(void *addr, size_t len)
 // Raised priority is recorded, not applied: a busy-waiting program at high
 // priority would starve everything else on a small machine. The runner
 // may make the call fail.
+#ifdef __GLIBC__
 EXPORT int setpriority(__priority_which_t which, id_t who, int prio)
+#else
+EXPORT int setpriority(int which, id_t who, int prio)
+#endif
 {
     char line[64];
     int saved = errno;

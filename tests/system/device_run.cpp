@@ -138,6 +138,18 @@ RunResult run_tavro(const std::string &device_dir, const std::vector<std::string
     return run_program(argv, cwd);
 }
 
+std::string glibc_wording(const std::string &text)
+{
+    static const char *const words[][2] = {{": I/O error\n", ": Input/output error\n"}};
+    std::string out = text;
+    for (const auto &w : words) {
+        size_t at = out.find(w[0]);
+        if (at != std::string::npos)
+            out.replace(at, strlen(w[0]), w[1]);
+    }
+    return out;
+}
+
 std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);

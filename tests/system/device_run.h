@@ -30,6 +30,9 @@ std::vector<std::string> tavro_command();
 std::vector<std::string> device_command(const std::vector<std::string> &runner_options);
 // The environment entry that preloads the tripwire into tavro_command().
 std::string tripwire_preload();
+// Reasons from strerror as glibc words them, also when the tavro under test
+// was built against another C library.
+std::string glibc_wording(const std::string &text);
 std::string read_file(const std::string &path);
 bool file_exists(const std::string &path);
 std::string make_temp_dir(const char *what);

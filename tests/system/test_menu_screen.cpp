@@ -155,7 +155,7 @@ TEST_F(MenuScreen, DisplayFailuresEndAtOnceWithoutTheLauncher)
     for (const auto &c : cases) {
         start(c.options);
         EXPECT_EQ(finish(), 1);
-        EXPECT_EQ(err(), c.err);
+        EXPECT_EQ(glibc_wording(err()), c.err);
         EXPECT_EQ(launcher_log(), "");
         EXPECT_EQ(read_file(device + "/regwrites.log"), "") << "a register was written";
         EXPECT_EQ(reg(P1_HSTRIDE), 2u);
