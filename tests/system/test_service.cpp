@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -237,27 +239,102 @@ TEST_F(Service, ComboStillHeldFromTheConfirmingPressFiresAtOnce)
         << out() << err();
 }
 
-TEST_F(Service, PidFileIsNeitherFollowedThroughALinkNorAWindowForAKill)
+// A process of the test's own, dead if it is signalled: it names itself in
+// path and holds a BSD lock on it, and a record lock too if asked.
+static pid_t bystander(const std::string &path, bool record_lock)
 {
-    // A link where the pid file goes: the service runs without one.
-    ASSERT_EQ(system(("mkdir -p " + device + "/tmp").c_str()), 0);
-    FILE *f = fopen(in_work("target").c_str(), "w");
-    fputs("keep", f);
-    fclose(f);
-    ASSERT_EQ(symlink(in_work("target").c_str(), (device + "/tmp/tavro.pid").c_str()), 0);
-    start({"--wait-all"});
-    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
-    for (int i = 0; i < 3; i++)
-        tap(RAW_DOWN);
-    set_buttons(RAW_MENU);
-    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; }));
-    hold(0);
-    shoot(COMBO, "shot0_0000.png");
-    EXPECT_EQ(read_file(in_work("target")), "keep");
-    end_all();
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGUSR1, SIG_DFL);
+        alarm(300);  // gone in the end, whatever the test does
+        int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        if (dprintf(fd, "%i", int(getpid())) > 0 && flock(fd, LOCK_EX) == 0 &&
+            (!record_lock || fcntl(fd, F_SETLK, &lock) == 0) && write(ready[1], "", 1) == 1)
+            pause();
+        _exit(0);
+    }
+    char byte;
+    close(ready[1]);
+    if (read(ready[0], &byte, 1) != 1)
+        pid = -1;
+    close(ready[0]);
+    return pid;
+}
 
-    // A stop request sent the moment the pid file names the service.
-    unlink((device + "/tmp/tavro.pid").c_str());
+TEST_F(Service, OnlyTheServiceHoldingItsPidFileIsSignalledAndOnlyOneRuns)
+{
+    // What lies at the pid path, and what the service that the menu starts
+    // says (nothing: it runs).
+    enum Plant { FLOCKED_STALE, LINK_TO_LOCKED, HARD_LINK, FOLDER, FIFO, LOCKED_UNNAMED };
+    const struct { Plant plant; std::string refusal; } cases[] = {
+        {FLOCKED_STALE, ""},
+        {LINK_TO_LOCKED, "tavro: can't create \"/tmp/tavro.pid\": "},
+        {HARD_LINK, "tavro: \"/tmp/tavro.pid\" is not a plain file: stopping\n"},
+        {FOLDER, "tavro: can't create \"/tmp/tavro.pid\": "},
+        {FIFO, "tavro: \"/tmp/tavro.pid\" is not a plain file: stopping\n"},
+        {LOCKED_UNNAMED, "tavro: another service (pid "},
+    };
+    std::string path = device + "/tmp/tavro.pid", victim = in_work("victim");
+    for (const auto &c : cases) {
+        ASSERT_EQ(system(("mkdir -p " + device + "/tmp; rm -rf " + path + " " + victim).c_str()), 0);
+        pid_t other = 0;
+        int planted = 0;
+        switch (c.plant) {
+        case FLOCKED_STALE: other = bystander(path, false); break;
+        case LINK_TO_LOCKED:
+            other = bystander(victim, true);
+            planted = symlink(victim.c_str(), path.c_str());
+            break;
+        case HARD_LINK:
+            other = bystander(victim, false);
+            planted = link(victim.c_str(), path.c_str());
+            break;
+        case FOLDER: planted = mkdir(path.c_str(), 0755); break;
+        case FIFO: planted = mkfifo(path.c_str(), 0644); break;
+        case LOCKED_UNNAMED:
+            other = bystander(path, true);
+            planted = truncate(path.c_str(), 0);
+            break;
+        }
+        ASSERT_EQ(planted, 0);
+        ASSERT_NE(other, -1);
+        std::string kept = read_file(victim);
+
+        start({"--wait-all"});
+        bool menu = wait_for_text(60, 116, "exit");
+        EXPECT_TRUE(menu) << c.plant << err();
+        if (other) {
+            EXPECT_EQ(waitpid(other, nullptr, WNOHANG), 0) << c.plant << ": a bystander was signalled";
+        }
+        if (menu) {
+            for (int i = 0; i < 3; i++)
+                tap(RAW_DOWN);
+            set_buttons(RAW_MENU);
+        }
+        if (menu && c.refusal.empty()) {
+            EXPECT_TRUE(wait_until([&] { return out().find("child starting with pid " + pid_file()) != std::string::npos; }));
+        } else if (menu) {
+            EXPECT_EQ(finish(), 0) << c.plant;
+            EXPECT_EQ(err().rfind(c.refusal, 0), 0u) << c.plant << ": " << err();
+            EXPECT_EQ(count_of(err(), "\n"), 1) << err();
+            EXPECT_EQ(launches(), 1);
+        }
+        EXPECT_EQ(read_file(victim), kept) << c.plant;
+        end_all();
+        if (other) {
+            kill(other, SIGKILL);
+            waitpid(other, nullptr, 0);
+        }
+    }
+}
+
+TEST_F(Service, StopRequestTheMomentThePidFileAppears)
+{
     start({"--wait-all"});
     ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
     for (int i = 0; i < 3; i++)
