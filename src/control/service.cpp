@@ -153,7 +153,7 @@ void run_capture_service(uint32_t *previous_buttons, int *status)
         uint32_t buttons = read_buttons();
         if ((buttons & trigger) == trigger && buttons != *previous_buttons) {
             const char *name = next_shot_name(0);
-            *status = take_shot(name);
+            *status = name ? take_shot(name) : -1;
             if (*status == 0)
                 printf("tavro: wrote \"%s\".\n", name);
         }

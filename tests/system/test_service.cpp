@@ -345,3 +345,32 @@ TEST_F(Service, StopRequestTheMomentThePidFileAppears)
     EXPECT_TRUE(wait_until([&] { return out().find("tavro: signal received\n") != std::string::npos; }))
         << out() << err();
 }
+
+TEST_F(Service, PlantedFifosAndTakenNamesStopNothing)
+{
+    // A FIFO where tavro reads its combo or where the menu's next file would
+    // go, or every series taken. Then a FIFO at the name the menu showed.
+    const struct { const char *fifo; bool all_series; std::string next, shot; } cases[] = {
+        {"tavro.bcfg", false, "shot0_0000.png", "shot0_0001.png"},
+        {"shot0_0000.png", false, "shot1_0000.png", "shot1_0001.png"},
+        {nullptr, true, "<none>", "shot0_0001.png"},
+    };
+    for (const auto &c : cases) {
+        std::string shots = make_temp_dir("shots");
+        if (c.fifo) {
+            ASSERT_EQ(mkfifo((shots + "/" + c.fifo).c_str(), 0644), 0);
+        }
+        for (int series = -32768; c.all_series && series < 32768; series++)
+            close(open((shots + "/shot" + std::to_string(series) + "_0000.png").c_str(), O_CREAT | O_WRONLY, 0644));
+        start({"--wait-all"}, {}, shots);
+        EXPECT_TRUE(wait_for_text(60, 158, c.next)) << c.next << ": " << err();
+        if (c.next != "<none>")
+            mkfifo((shots + "/" + c.next).c_str(), 0644);
+        int pid = go_to_background();
+        shoot(COMBO, c.shot);
+        stop_service(pid);
+        EXPECT_EQ(err(), c.all_series ? "tavro: no free shot name left\n" : "") << c.next;
+        end_all();
+        remove_tree(shots);
+    }
+}
