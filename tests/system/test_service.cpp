@@ -1,5 +1,6 @@
 #include "interactive.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -372,5 +373,47 @@ TEST_F(Service, PlantedFifosAndTakenNamesStopNothing)
         EXPECT_EQ(err(), c.all_series ? "tavro: no free shot name left\n" : "") << c.next;
         end_all();
         remove_tree(shots);
+    }
+}
+
+TEST_F(Service, ShotCutOffByASignalOrAFullDiskLeavesNoFile)
+{
+    // A shot into a new file, over an old one or through a link to one, ended
+    // by a signal while it is written or by a full disk (signal 0).
+    const struct { int sig; std::string name; bool service; } cases[] = {
+        {SIGTERM, "new.png", false}, {SIGINT, "old.png", false}, {SIGHUP, "link.png", false},
+        {SIGTERM, "shot0_0000.png", true}, {0, "old.png", false}, {0, "link.png", false},
+    };
+    auto temp_left = [&] { return system(("ls -A " + work + " | grep -q '^.tavro-'").c_str()) == 0; };
+    for (const auto &c : cases) {
+        ASSERT_EQ(system(("cd " + work + " && rm -f *.png && echo keep >old.png && echo keep >target.png"
+                          " && ln -s target.png link.png").c_str()), 0);
+        if (c.sig == 0) {
+            // Files grow no further than 4 KiB, as on a full disk.
+            std::vector<std::string> argv = device_command({"--dir", device, "--screen", "1024x768"});
+            argv.insert(std::find(argv.begin(), argv.end(), "--") + 1,
+                        {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh"});
+            argv.push_back(c.name);
+            EXPECT_EQ(run_program(argv, work).status, 255) << c.name;
+        } else if (!c.service) {
+            start({"--screen", "4096x2048"}, {c.name});
+            EXPECT_TRUE(wait_until(temp_left)) << c.name << err();
+            kill(runner, c.sig);
+            EXPECT_EQ(finish(), 128 + c.sig) << c.name;
+        } else {
+            start({"--wait-all", "--screen", "4096x2048"});
+            ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+            int pid = go_to_background();
+            set_buttons(COMBO);
+            EXPECT_TRUE(wait_until(temp_left)) << err();
+            kill(pid, c.sig);
+            EXPECT_EQ(finish(), 0);
+        }
+        EXPECT_FALSE(temp_left()) << c.name;
+        if (c.name != "old.png" && c.name != "link.png") {
+            EXPECT_FALSE(file_exists(in_work(c.name))) << c.name;
+        }
+        for (const char *kept : {"old.png", "link.png", "target.png"})
+            EXPECT_TRUE(read_file(in_work(kept)) == "keep\n") << c.name << " destroyed " << kept;
     }
 }
