@@ -81,6 +81,8 @@ MenuChoice run_menu(int *cursor)
         // Only the first matching test counts; the menu waits on anything else.
         for (bool changed = false; !changed;) {
             uint32_t buttons = read_buttons();
+            if (leave_requested)
+                return MENU_EXIT;
             changed = true;
             if (buttons & BUTTON_UP)
                 *cursor = cursor_up(*cursor);
