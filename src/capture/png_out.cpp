@@ -55,10 +55,10 @@ static bool replaceable(const char *name, char target[PATH_MAX])
         strcpy(target, name);
         return errno == ENOENT;
     }
-    if (S_ISLNK(st.st_mode) && (stat(name, &st) != 0 || !realpath(name, target)))
-        return false;
     if (!S_ISLNK(st.st_mode))
         strcpy(target, name);
+    else if (stat(name, &st) != 0 || !realpath(name, target))
+        return false;
     for (int fd = 1; fd <= 2; fd++)
         if (fstat(fd, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
             return false;
