@@ -72,12 +72,14 @@ static std::vector<uint8_t> expected_shot(int fd, uint32_t address, int64_t byte
 TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
 {
     // One device stays up; each run writes its registers and takes a shot.
-    pid_t keeper = fork();
-    if (keeper == 0) {
+    runner = fork();
+    if (runner == 0) {
         setpgid(0, 0);
         exec_in(work, {TAVRO_EMU, "--dir", device, "--", "/bin/sleep", "600"});
     }
-    std::string children = "/proc/" + std::to_string(keeper) + "/task/" + std::to_string(keeper) + "/children";
+    setpgid(runner, runner);
+    group = runner;  // ended with the test
+    std::string children = "/proc/" + std::to_string(runner) + "/task/" + std::to_string(runner) + "/children";
     ASSERT_TRUE(wait_until([&] { return !read_file(children).empty(); }));
     int mem = open((device + "/dev/mem").c_str(), O_RDWR);
     struct stat st;
@@ -139,8 +141,6 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
             << ", hstride " << bytes << ", vstride " << vstride[top];
     }
     close(mem);
-    kill(-keeper, SIGKILL);
-    waitpid(keeper, nullptr, 0);
 }
 
 TEST_F(Fuzz, StartsWithRandomComboAndPidFilesHangNothingAndKeepEveryFile)
