@@ -143,25 +143,10 @@ TEST_F(Service, StopRequestDuringAShotLetsItFinish)
     EXPECT_TRUE(decode_png(in_work("shot0_0000.png")).ok);
 }
 
-TEST_F(Service, OnlyALiveServiceIsSignalled)
+TEST_F(Service, PidFileIsReadInHexadecimalAndOctal)
 {
-    // A pid file left behind names a process of the test's own.
-    pid_t bystander = fork();
-    if (bystander == 0) {
-        signal(SIGUSR1, SIG_DFL);
-        alarm(300);  // gone in the end, whatever the test does
-        pause();
-        _exit(0);
-    }
-    ASSERT_EQ(system(("mkdir -p " + device + "/tmp").c_str()), 0);
-    FILE *f = fopen((device + "/tmp/tavro.pid").c_str(), "w");
-    fprintf(f, "%i", int(bystander));
-    fclose(f);
     start({"--wait-all"});
-    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << "a stale pid file keeps no menu away";
-    EXPECT_EQ(waitpid(bystander, nullptr, WNOHANG), 0) << "the bystander was signalled";
-
-    // The service's pid file read back in hexadecimal and in octal.
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
     int pid = go_to_background();
     for (const char *format : {"0x%x", "0%o"}) {
         int fd = open((device + "/tmp/tavro.pid").c_str(), O_WRONLY | O_TRUNC);
@@ -175,8 +160,6 @@ TEST_F(Service, OnlyALiveServiceIsSignalled)
         hold(0);
         pid = atoi(pid_file().c_str());
     }
-    kill(bystander, SIGKILL);
-    waitpid(bystander, nullptr, 0);
 }
 
 TEST_F(Service, EmptyComboEndsTheServiceWithoutALauncher)
