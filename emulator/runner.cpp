@@ -403,7 +403,13 @@ static int run_device(const runner_config *cfg, pid_t child, int *screenshot_fai
             if (windowed)
                 keys = show_window(&closed);
             if (windowed && closed) {
-                // As at the end of the command: the device goes with it.
+                // As at the end of the command: the device goes with it. The
+                // end screenshot is what the window showed last, before the
+                // programs on it answer the signal.
+                if (shots && !shot) {
+                    *screenshot_failed = take_screenshots(cfg);
+                    shot = true;
+                }
                 window_close();
                 windowed = false;
                 keys = 0;

@@ -44,6 +44,7 @@ static const char HELP[] =
     "                      the start (words of overlapping spans are or-ed, 0\n"
     "                      outside them)\n"
     "  --screenshot FILE   write what the primary screen shows as PNG at the end\n"
+    "                      (with --window: when the window is closed, if sooner)\n"
     "  --screenshot2 FILE  ... and the secondary screen (its own output)\n"
     "  --screenshot-at S   ... S seconds after the start instead (or at the end\n"
     "                      if COMMAND ends sooner)\n"

@@ -49,7 +49,7 @@ static void convert_line(int32_t bpp, uint8_t *row, const uint8_t *src, int32_t 
 
 int convert_rows(int32_t bpp, int32_t width, int32_t height, int32_t stride)
 {
-    if (bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24) {
+    if (!depth_known(bpp)) {
         fprintf(stderr, "tavro: bad bpp: %i\n", bpp);
         return -1;
     }

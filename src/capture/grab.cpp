@@ -1,5 +1,6 @@
 #include "capture/grab.h"
 #include "capture/buffers.h"
+#include "capture/convert.h"
 #include "device/devices.h"
 #include "device/display.h"
 #include "device/register_window.h"
@@ -107,6 +108,11 @@ int32_t grab_screen(int32_t *width, int32_t *height, int32_t *stride)
                 *width, *height);
         setpriority(PRIO_PROCESS, 0, 0);
         return -1;
+    }
+    // A depth the conversion refuses is not worth a copy: it says so itself.
+    if (!depth_known(int32_t(bpp))) {
+        setpriority(PRIO_PROCESS, 0, 0);
+        return int32_t(bpp);
     }
     grow_buffers(int32_t(size), *width, *height);
 

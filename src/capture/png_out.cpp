@@ -1,9 +1,12 @@
 #include "capture/png_out.h"
 #include "capture/buffers.h"
+#include "capture/replace_file.h"
 
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <png.h>
 #include <sys/stat.h>
@@ -39,18 +42,50 @@ static int encode(FILE *fp, int32_t width, int32_t height)
     return 0;
 }
 
+// Whether name is written through a replacement, and then the path of the
+// regular file to replace (a link resolved). A FIFO, a device, a dangling
+// link or a file that is our own output are written directly.
+static bool replaceable(const char *name, char target[PATH_MAX])
+{
+    const char *slash = strrchr(name, '/');
+    struct stat st, out;
+    if (!*(slash ? slash + 1 : name) || strlen(name) >= PATH_MAX)
+        return false;
+    if (lstat(name, &st) != 0) {
+        strcpy(target, name);
+        return errno == ENOENT;
+    }
+    if (!S_ISLNK(st.st_mode))
+        strcpy(target, name);
+    else if (stat(name, &st) != 0 || !realpath(name, target))
+        return false;
+    for (int fd = 1; fd <= 2; fd++)
+        if (fstat(fd, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
+            return false;
+    return S_ISREG(st.st_mode);
+}
+
 int write_png(const char *name, int32_t width, int32_t height)
 {
-    FILE *fp = fopen(name, "wb");
+    char target[PATH_MAX];
+    bool replace = replaceable(name, target);
+    FILE *fp = nullptr;
+    if (!replace) {
+        fp = fopen(name, "wb");
+    } else {
+        int fd = begin_replace(target);
+        if (fd >= 0 && !(fp = fdopen(fd, "wb"))) {
+            close(fd);
+            end_replace(false);
+        }
+    }
     if (!fp) {
         fprintf(stderr, "tavro: failed to open \"%s\"\n", name);
         return -1;
     }
-    struct stat st;
-    bool regular = fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode);
     int result = encode(fp, width, height);
     // The last bytes reach the file only here: a full disk shows up now.
-    if (result == 0 && fflush(fp) != 0) {
+    if (result == 0 && (fflush(fp) != 0 || (replace && fsync(fileno(fp)) != 0))) {
         fprintf(stderr, "tavro: failed to write \"%s\": %s\n", name, strerror(errno));
         result = -1;
     }
@@ -58,12 +93,13 @@ int write_png(const char *name, int32_t width, int32_t height)
         fprintf(stderr, "tavro: failed to close \"%s\": %s\n", name, strerror(errno));
         result = -1;
     }
-    if (result != 0) {
-        // A cut-off PNG would pass for a shot; a device file is not ours to remove.
-        if (regular)
-            remove(name);
-        return -1;
+    // A failed write leaves the file that was there, or none.
+    if (replace && end_replace(result == 0) != 0) {
+        fprintf(stderr, "tavro: failed to replace \"%s\": %s\n", name, strerror(errno));
+        result = -1;
     }
+    if (result != 0)
+        return -1;
     sync();
     return 0;
 }

@@ -8,8 +8,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static const char PID_FILE[] = "/tmp/tavro.pid";
@@ -22,42 +23,109 @@ static void on_stop_signal(int)
     stop_requested = 1;
 }
 
+// The pid of the process that holds the write lock on the pid file, or 0.
+static int lock_holder(int fd)
+{
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_GETLK, &lock) != 0 || lock.l_type == F_UNLCK)
+        return 0;
+    return lock.l_pid;
+}
+
+// The number the file holds, read as "%i" reads it; 0 for none.
+static int pid_in(int fd)
+{
+    char text[32];
+    ssize_t n = pread(fd, text, sizeof text - 1, 0);
+    if (n <= 0)
+        return 0;
+    text[n] = 0;
+    int pid = 0;
+    [[maybe_unused]] int got = sscanf(text, "%i", &pid);
+    return pid;
+}
+
+// Anyone may plant something at the pid path: only a regular file with a
+// single name is a pid file. Opened without following a link and without
+// waiting on a FIFO.
+static bool plain_file(int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+}
+
 bool check_other_instance()
 {
-    FILE *f = fopen(PID_FILE, "r");
-    if (!f)
+    int fd = open(PID_FILE, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    int pid = 0;
-    [[maybe_unused]] int got = fscanf(f, "%i", &pid);
-    // A running service holds the lock on its pid file; a file left behind
-    // may name any process, which must not be signalled.
-    bool held = flock(fileno(f), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    if (pid > 0 && held && kill(pid, SIGUSR1) == 0) {
+    // The service is the process that holds the file's lock and is named in
+    // it. It writes its pid right after taking the lock: a start that comes
+    // in between reads again.
+    int holder = 0, pid = 0;
+    for (int tries = 0; tries < 50 && plain_file(fd); tries++) {
+        holder = lock_holder(fd);
+        pid = pid_in(fd);
+        if (holder <= 0 || pid == holder)
+            break;
+        usleep(10000);
+    }
+    close(fd);
+    if (holder > 0 && pid == holder && kill(pid, SIGUSR1) == 0) {
         printf("other instance detected (pid %i), signaled and exiting\n", pid);
         return true;
     }
-    fclose(f);
     return false;
 }
 
-// The pid file names this process while it holds the file's lock; -1 when
-// there is none (another service holds it, or /tmp is not writable).
-static int write_pid_file()
+// Creates the pid file, locks it and writes our pid into it. Returns its
+// descriptor, held until the service stops, or -1 after saying why there
+// is none: without a pid file no later start could stop this service.
+static int claim_pid_file()
 {
-    int fd = open(PID_FILE, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0 || dprintf(fd, "%i", getpid()) < 0) {
-        close(fd);
-        return -1;
+    // A file removed by the service that held it before us is made afresh.
+    for (int tries = 0; tries < 3; tries++) {
+        int fd = open(PID_FILE, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            fprintf(stderr, "tavro: can't create \"%s\": %s: stopping\n", PID_FILE, strerror(errno));
+            return -1;
+        }
+        if (!plain_file(fd)) {
+            close(fd);
+            fprintf(stderr, "tavro: \"%s\" is not a plain file: stopping\n", PID_FILE);
+            return -1;
+        }
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (fcntl(fd, F_SETLK, &lock) != 0) {
+            int holder = lock_holder(fd);
+            close(fd);
+            fprintf(stderr, "tavro: another service (pid %i) holds \"%s\": stopping\n", holder, PID_FILE);
+            return -1;
+        }
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_nlink == 0) {
+            close(fd);
+            continue;
+        }
+        if (ftruncate(fd, 0) != 0 || dprintf(fd, "%i", getpid()) < 0) {
+            fprintf(stderr, "tavro: can't write \"%s\": %s: stopping\n", PID_FILE, strerror(errno));
+            remove(PID_FILE);
+            close(fd);
+            return -1;
+        }
+        return fd;
     }
-    return fd;
+    fprintf(stderr, "tavro: can't create \"%s\": %s: stopping\n", PID_FILE, strerror(ENOENT));
+    return -1;
 }
 
 static void remove_pid_file(int fd)
 {
-    if (fd < 0)
-        return;
+    // Removed while still locked, so that no start finds it unlocked.
     remove(PID_FILE);
     close(fd);
 }
@@ -71,7 +139,9 @@ void run_capture_service(uint32_t *previous_buttons, int *status)
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGUSR1, &action, nullptr);
-    int pid_fd = write_pid_file();
+    int pid_fd = claim_pid_file();
+    if (pid_fd < 0)
+        exit(1);
 
     uint32_t trigger = combo[0] | combo[1] | combo[2];
     if (!trigger) {
@@ -83,7 +153,7 @@ void run_capture_service(uint32_t *previous_buttons, int *status)
         uint32_t buttons = read_buttons();
         if ((buttons & trigger) == trigger && buttons != *previous_buttons) {
             const char *name = next_shot_name(0);
-            *status = take_shot(name);
+            *status = name ? take_shot(name) : -1;
             if (*status == 0)
                 printf("tavro: wrote \"%s\".\n", name);
         }

@@ -8,8 +8,10 @@ constexpr int COMBO_SLOTS = 3;
 extern uint32_t combo[COMBO_SLOTS];
 
 // Reads up to 12 bytes from "tavro.bcfg" over the combo, little-endian;
-// a shorter file replaces only the bytes it has. Never reports.
+// a shorter file replaces only the bytes it has, and anything but a regular
+// file is not read. Never reports.
 void load_combo();
 
-// Writes the 12 bytes of the combo to "tavro.bcfg". Never reports.
+// Replaces "tavro.bcfg" with the 12 bytes of the combo, whole or not at
+// all. Never reports.
 void save_combo();

@@ -74,12 +74,15 @@ MenuChoice run_menu(int *cursor)
     draw_text(overlay, TEXT_X, 45, "pick a combo, then go");
     draw_text(overlay, TEXT_X, 68, "button combo:");
     draw_text(overlay, TEXT_X, 150, "next file:");
-    draw_text(overlay, TEXT_X, 158, next_shot_name(1));
+    const char *next = next_shot_name(1);
+    draw_text(overlay, TEXT_X, 158, next ? next : "<none>");
     for (;;) {
         redraw(*cursor);
         // Only the first matching test counts; the menu waits on anything else.
         for (bool changed = false; !changed;) {
             uint32_t buttons = read_buttons();
+            if (leave_requested)
+                return MENU_EXIT;
             changed = true;
             if (buttons & BUTTON_UP)
                 *cursor = cursor_up(*cursor);

@@ -8,8 +8,9 @@ enum MenuChoice { MENU_GO_TO_BACKGROUND, MENU_EXIT };
 constexpr int ITEM_GO_TO_BACKGROUND = 4;
 constexpr int ITEM_EXIT = 5;
 
-// Runs the menu on the shown overlay until an end item is chosen. The
-// cursor outlives the menu, so that it opens again where it was left.
+// Runs the menu on the shown overlay until an end item is chosen, or exit
+// when a signal asks to leave. The cursor outlives the menu, so that it
+// opens again where it was left.
 MenuChoice run_menu(int *cursor);
 
 // Cursor moves over the items, past the empty row, wrapping at both ends.

@@ -4,6 +4,7 @@
 #include "device/register_window.h"
 #include "device/registers.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,15 +15,37 @@
 #include <unistd.h>
 
 uint8_t *overlay = nullptr;
+volatile sig_atomic_t leave_requested = 0;
 
 // /dev/fb0 while the overlay is shown, else -1.
 static int fb_fd = -1;
+
+// While the overlay is shown these signals leave the menu as "exit" does,
+// so that the screen is given back; the actions before are put back after.
+// sigaction cannot fail on them: unchecked.
+static const int LEAVING_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
+static struct sigaction saved_actions[4];
+
+static void on_leaving_signal(int)
+{
+    leave_requested = 1;
+}
 
 static constexpr uint32_t BLACK_ENTRY = 0x00000000;  // entry 0, RGB565 0x0000
 static constexpr uint32_t WHITE_ENTRY = 1u << PALETTE_INDEX_SHIFT | 0xFFFF;
 
 void take_over_display()
 {
+    leave_requested = 0;
+    struct sigaction action = {};
+    action.sa_handler = on_leaving_signal;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 4; i++) {
+        sigaction(LEAVING_SIGNALS[i], nullptr, &saved_actions[i]);
+        // An ignored signal stays ignored: it ends nothing.
+        if (saved_actions[i].sa_handler != SIG_IGN)
+            sigaction(LEAVING_SIGNALS[i], &action, nullptr);
+    }
     fb_fd = open("/dev/fb0", O_RDWR);
     if (fb_fd < 0) {
         perror("can't open fbdev");
@@ -66,4 +89,6 @@ void restore_display()
     reg_write(PRIMARY_LAYER1 + LAYER_HSTRIDE, 2);
     reg_write(PRIMARY_LAYER1 + LAYER_VSTRIDE, OVERLAY_WIDTH * 2);
     set_layer_format(PRIMARY_LAYER1, FORMAT_16BPP);
+    for (int i = 0; i < 4; i++)
+        sigaction(LEAVING_SIGNALS[i], &saved_actions[i], nullptr);
 }

@@ -1,5 +1,6 @@
 #include "interactive.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -159,5 +160,21 @@ TEST_F(MenuScreen, DisplayFailuresEndAtOnceWithoutTheLauncher)
         EXPECT_EQ(launcher_log(), "");
         EXPECT_EQ(read_file(device + "/regwrites.log"), "") << "a register was written";
         EXPECT_EQ(reg(P1_HSTRIDE), 2u);
+    }
+}
+
+TEST_F(MenuScreen, SignalsLeaveLikeExitAndGiveTheScreenBack)
+{
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) {
+        start();
+        ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+        std::string children = "/proc/" + std::to_string(runner) + "/task/" + std::to_string(runner) + "/children";
+        kill(atoi(read_file(children).c_str()), sig);
+        EXPECT_EQ(finish(), 0) << sig;
+        EXPECT_EQ(reg(P1_CONTROL) >> 16, 0x4432u) << sig;
+        EXPECT_EQ(reg(P1_HSTRIDE), 2u);
+        EXPECT_EQ(reg(P1_VSTRIDE), 640u);
+        std::string launches = launcher_log();
+        EXPECT_EQ(std::count(launches.begin(), launches.end(), '\n'), 1) << sig << launches;
     }
 }

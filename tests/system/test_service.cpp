@@ -1,7 +1,10 @@
 #include "interactive.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -140,25 +143,10 @@ TEST_F(Service, StopRequestDuringAShotLetsItFinish)
     EXPECT_TRUE(decode_png(in_work("shot0_0000.png")).ok);
 }
 
-TEST_F(Service, OnlyALiveServiceIsSignalled)
+TEST_F(Service, PidFileIsReadInHexadecimalAndOctal)
 {
-    // A pid file left behind names a process of the test's own.
-    pid_t bystander = fork();
-    if (bystander == 0) {
-        signal(SIGUSR1, SIG_DFL);
-        alarm(300);  // gone in the end, whatever the test does
-        pause();
-        _exit(0);
-    }
-    ASSERT_EQ(system(("mkdir -p " + device + "/tmp").c_str()), 0);
-    FILE *f = fopen((device + "/tmp/tavro.pid").c_str(), "w");
-    fprintf(f, "%i", int(bystander));
-    fclose(f);
     start({"--wait-all"});
-    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << "a stale pid file keeps no menu away";
-    EXPECT_EQ(waitpid(bystander, nullptr, WNOHANG), 0) << "the bystander was signalled";
-
-    // The service's pid file read back in hexadecimal and in octal.
+    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
     int pid = go_to_background();
     for (const char *format : {"0x%x", "0%o"}) {
         int fd = open((device + "/tmp/tavro.pid").c_str(), O_WRONLY | O_TRUNC);
@@ -172,8 +160,6 @@ TEST_F(Service, OnlyALiveServiceIsSignalled)
         hold(0);
         pid = atoi(pid_file().c_str());
     }
-    kill(bystander, SIGKILL);
-    waitpid(bystander, nullptr, 0);
 }
 
 TEST_F(Service, EmptyComboEndsTheServiceWithoutALauncher)
@@ -237,27 +223,102 @@ TEST_F(Service, ComboStillHeldFromTheConfirmingPressFiresAtOnce)
         << out() << err();
 }
 
-TEST_F(Service, PidFileIsNeitherFollowedThroughALinkNorAWindowForAKill)
+// A process of the test's own, dead if it is signalled: it names itself in
+// path and holds a BSD lock on it, and a record lock too if asked.
+static pid_t bystander(const std::string &path, bool record_lock)
 {
-    // A link where the pid file goes: the service runs without one.
-    ASSERT_EQ(system(("mkdir -p " + device + "/tmp").c_str()), 0);
-    FILE *f = fopen(in_work("target").c_str(), "w");
-    fputs("keep", f);
-    fclose(f);
-    ASSERT_EQ(symlink(in_work("target").c_str(), (device + "/tmp/tavro.pid").c_str()), 0);
-    start({"--wait-all"});
-    ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
-    for (int i = 0; i < 3; i++)
-        tap(RAW_DOWN);
-    set_buttons(RAW_MENU);
-    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; }));
-    hold(0);
-    shoot(COMBO, "shot0_0000.png");
-    EXPECT_EQ(read_file(in_work("target")), "keep");
-    end_all();
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGUSR1, SIG_DFL);
+        alarm(300);  // gone in the end, whatever the test does
+        int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        if (dprintf(fd, "%i", int(getpid())) > 0 && flock(fd, LOCK_EX) == 0 &&
+            (!record_lock || fcntl(fd, F_SETLK, &lock) == 0) && write(ready[1], "", 1) == 1)
+            pause();
+        _exit(0);
+    }
+    char byte;
+    close(ready[1]);
+    if (read(ready[0], &byte, 1) != 1)
+        pid = -1;
+    close(ready[0]);
+    return pid;
+}
 
-    // A stop request sent the moment the pid file names the service.
-    unlink((device + "/tmp/tavro.pid").c_str());
+TEST_F(Service, OnlyTheServiceHoldingItsPidFileIsSignalledAndOnlyOneRuns)
+{
+    // What lies at the pid path, and what the service that the menu starts
+    // says (nothing: it runs).
+    enum Plant { FLOCKED_STALE, LINK_TO_LOCKED, HARD_LINK, FOLDER, FIFO, LOCKED_UNNAMED };
+    const struct { Plant plant; std::string refusal; } cases[] = {
+        {FLOCKED_STALE, ""},
+        {LINK_TO_LOCKED, "tavro: can't create \"/tmp/tavro.pid\": "},
+        {HARD_LINK, "tavro: \"/tmp/tavro.pid\" is not a plain file: stopping\n"},
+        {FOLDER, "tavro: can't create \"/tmp/tavro.pid\": "},
+        {FIFO, "tavro: \"/tmp/tavro.pid\" is not a plain file: stopping\n"},
+        {LOCKED_UNNAMED, "tavro: another service (pid "},
+    };
+    std::string path = device + "/tmp/tavro.pid", victim = in_work("victim");
+    for (const auto &c : cases) {
+        ASSERT_EQ(system(("mkdir -p " + device + "/tmp; rm -rf " + path + " " + victim).c_str()), 0);
+        pid_t other = 0;
+        int planted = 0;
+        switch (c.plant) {
+        case FLOCKED_STALE: other = bystander(path, false); break;
+        case LINK_TO_LOCKED:
+            other = bystander(victim, true);
+            planted = symlink(victim.c_str(), path.c_str());
+            break;
+        case HARD_LINK:
+            other = bystander(victim, false);
+            planted = link(victim.c_str(), path.c_str());
+            break;
+        case FOLDER: planted = mkdir(path.c_str(), 0755); break;
+        case FIFO: planted = mkfifo(path.c_str(), 0644); break;
+        case LOCKED_UNNAMED:
+            other = bystander(path, true);
+            planted = truncate(path.c_str(), 0);
+            break;
+        }
+        ASSERT_EQ(planted, 0);
+        ASSERT_NE(other, -1);
+        std::string kept = read_file(victim);
+
+        start({"--wait-all"});
+        bool menu = wait_for_text(60, 116, "exit");
+        EXPECT_TRUE(menu) << c.plant << err();
+        if (other) {
+            EXPECT_EQ(waitpid(other, nullptr, WNOHANG), 0) << c.plant << ": a bystander was signalled";
+        }
+        if (menu) {
+            for (int i = 0; i < 3; i++)
+                tap(RAW_DOWN);
+            set_buttons(RAW_MENU);
+        }
+        if (menu && c.refusal.empty()) {
+            EXPECT_TRUE(wait_until([&] { return out().find("child starting with pid " + pid_file()) != std::string::npos; }));
+        } else if (menu) {
+            EXPECT_EQ(finish(), 0) << c.plant;
+            EXPECT_EQ(err().rfind(c.refusal, 0), 0u) << c.plant << ": " << err();
+            EXPECT_EQ(count_of(err(), "\n"), 1) << err();
+            EXPECT_EQ(launches(), 1);
+        }
+        EXPECT_EQ(read_file(victim), kept) << c.plant;
+        end_all();
+        if (other) {
+            kill(other, SIGKILL);
+            waitpid(other, nullptr, 0);
+        }
+    }
+}
+
+TEST_F(Service, StopRequestTheMomentThePidFileAppears)
+{
     start({"--wait-all"});
     ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
     for (int i = 0; i < 3; i++)
@@ -267,4 +328,75 @@ TEST_F(Service, PidFileIsNeitherFollowedThroughALinkNorAWindowForAKill)
     kill(atoi(pid_file().c_str()), SIGUSR1);
     EXPECT_TRUE(wait_until([&] { return out().find("tavro: signal received\n") != std::string::npos; }))
         << out() << err();
+}
+
+TEST_F(Service, PlantedFifosAndTakenNamesStopNothing)
+{
+    // A FIFO where tavro reads its combo or where the menu's next file would
+    // go, or every series taken. Then a FIFO at the name the menu showed.
+    const struct { const char *fifo; bool all_series; std::string next, shot; } cases[] = {
+        {"tavro.bcfg", false, "shot0_0000.png", "shot0_0001.png"},
+        {"shot0_0000.png", false, "shot1_0000.png", "shot1_0001.png"},
+        {nullptr, true, "<none>", "shot0_0001.png"},
+    };
+    for (const auto &c : cases) {
+        std::string shots = make_temp_dir("shots");
+        if (c.fifo) {
+            ASSERT_EQ(mkfifo((shots + "/" + c.fifo).c_str(), 0644), 0);
+        }
+        for (int series = -32768; c.all_series && series < 32768; series++)
+            close(open((shots + "/shot" + std::to_string(series) + "_0000.png").c_str(), O_CREAT | O_WRONLY, 0644));
+        start({"--wait-all"}, {}, shots);
+        EXPECT_TRUE(wait_for_text(60, 158, c.next)) << c.next << ": " << err();
+        if (c.next != "<none>")
+            mkfifo((shots + "/" + c.next).c_str(), 0644);
+        int pid = go_to_background();
+        shoot(COMBO, c.shot);
+        stop_service(pid);
+        EXPECT_EQ(err(), c.all_series ? "tavro: no free shot name left\n" : "") << c.next;
+        end_all();
+        remove_tree(shots);
+    }
+}
+
+TEST_F(Service, ShotCutOffByASignalOrAFullDiskLeavesNoFile)
+{
+    // A shot into a new file, over an old one or through a link to one, ended
+    // by a signal while it is written or by a full disk (signal 0).
+    const struct { int sig; std::string name; bool service; } cases[] = {
+        {SIGTERM, "new.png", false}, {SIGINT, "old.png", false}, {SIGHUP, "link.png", false},
+        {SIGTERM, "shot0_0000.png", true}, {0, "old.png", false}, {0, "link.png", false},
+    };
+    auto temp_left = [&] { return system(("ls -A " + work + " | grep -q '^.tavro-'").c_str()) == 0; };
+    for (const auto &c : cases) {
+        ASSERT_EQ(system(("cd " + work + " && rm -f *.png && echo keep >old.png && echo keep >target.png"
+                          " && ln -s target.png link.png").c_str()), 0);
+        if (c.sig == 0) {
+            // Files grow no further than 4 KiB, as on a full disk.
+            std::vector<std::string> argv = device_command({"--dir", device, "--screen", "1024x768"});
+            argv.insert(std::find(argv.begin(), argv.end(), "--") + 1,
+                        {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh"});
+            argv.push_back(c.name);
+            EXPECT_EQ(run_program(argv, work).status, 255) << c.name;
+        } else if (!c.service) {
+            start({"--screen", "4096x2048"}, {c.name});
+            EXPECT_TRUE(wait_until(temp_left)) << c.name << err();
+            kill(runner, c.sig);
+            EXPECT_EQ(finish(), 128 + c.sig) << c.name;
+        } else {
+            start({"--wait-all", "--screen", "4096x2048"});
+            ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+            int pid = go_to_background();
+            set_buttons(COMBO);
+            EXPECT_TRUE(wait_until(temp_left)) << err();
+            kill(pid, c.sig);
+            EXPECT_EQ(finish(), 0);
+        }
+        EXPECT_FALSE(temp_left()) << c.name;
+        if (c.name != "old.png" && c.name != "link.png") {
+            EXPECT_FALSE(file_exists(in_work(c.name))) << c.name;
+        }
+        for (const char *kept : {"old.png", "link.png", "target.png"})
+            EXPECT_TRUE(read_file(in_work(kept)) == "keep\n") << c.name << " destroyed " << kept;
+    }
 }

@@ -122,17 +122,19 @@ TEST_F(Shot, FailedGrabWritesNoFile)
     FILE *old = fopen(in_work("shot.png").c_str(), "w");
     fputs("keep me", old);
     fclose(old);
-    struct Case { const char *layer, *first_error; };
-    // Physical memory ends right after the register window.
+    struct Case { const char *layer, *first_error; bool dumps; };
+    // Physical memory ends right after the register window. A depth that
+    // cannot be converted is not copied (nor allocated) first.
     const Case cases[] = {
-        {"p1:on,format=16,addr=0xd0000000", "tavro: mmap failed: "},
-        {"p1:on,format=16,hstride=0", "tavro: bpp and hstride mismatch: 16 0\ntavro: unusable layer"},
-        {"p1:on,format=16,vstride=0", "tavro: unusable layer"},
-        {"p1:on,format=24,hstride=4", "tavro: bpp and hstride mismatch: 24 32\ntavro: bad bpp: 32\n"},
+        {"p1:on,format=16,addr=0xd0000000", "tavro: mmap failed: ", true},
+        {"p1:on,format=16,hstride=0", "tavro: bpp and hstride mismatch: 16 0\ntavro: unusable layer", false},
+        {"p1:on,format=16,vstride=0", "tavro: unusable layer", false},
+        {"p1:on,format=24,hstride=4", "tavro: bpp and hstride mismatch: 24 32\ntavro: bad bpp: 32\n", false},
     };
     for (const Case &c : cases) {
         RunResult r = tavro({"shot.png"}, {"--mem-size", "0xc0010000", "--layer", c.layer});
         EXPECT_EQ(r.status, 255) << c.layer;
+        EXPECT_EQ(r.out.find("about to dump") != std::string::npos, c.dumps) << c.layer;
         EXPECT_EQ(r.err.rfind(c.first_error, 0), 0u) << r.err;
         EXPECT_EQ(r.err.find("tavro: done."), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("write_png"), std::string::npos) << r.err;

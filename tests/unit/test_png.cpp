@@ -46,16 +46,21 @@ TEST_F(WritePng, WritesEightBitRgbWithOnlyTheNeededChunks)
                                              40, 41, 42, 43, 44, 45, 46, 47, 48}));
 }
 
-TEST_F(WritePng, WritesOnlyTheRowsAskedForAndReplacesAnOldFile)
+TEST_F(WritePng, WritesOnlyTheRowsAskedForAndReplacesAnOldFileThroughALink)
 {
     fill_rows(4, 3);
     FILE *old = fopen(path.c_str(), "w");
     fputs("an older file, longer than nothing", old);
     fclose(old);
-    EXPECT_EQ(write_png(path.c_str(), 2, 1), 0);
+    std::string link = std::string(dir) + "/link.png";
+    ASSERT_EQ(symlink("shot.png", link.c_str()), 0);
+    EXPECT_EQ(write_png(link.c_str(), 2, 1), 0);
     DecodedPng png = decode_png(path);
     ASSERT_TRUE(png.ok) << png.error;
     EXPECT_EQ(png.rgb, (std::vector<uint8_t>{0, 1, 2, 3, 4, 5}));
+    struct stat st;
+    EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << "the link was replaced";
+    unlink(link.c_str());
 }
 
 TEST_F(WritePng, UnopenableNameFailsWithItsName)

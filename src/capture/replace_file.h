@@ -1,0 +1,14 @@
+// Writing a file under a temporary name in its folder and renaming it over
+// the name once whole: the name holds the old file or the whole new one.
+#pragma once
+
+// Creates the temporary file for path (a name, not a link) with the mode of
+// the file there, or the usual one for a new file. Returns its descriptor,
+// or -1 with errno set. Until end_replace, TERM, INT and HUP remove the
+// temporary file before they end the process.
+int begin_replace(const char *path);
+
+// With keep, renames the temporary file (written, synced and closed by the
+// caller) over the name; else, or when that fails, removes it. Returns 0,
+// or -1 with errno set.
+int end_replace(bool keep);
