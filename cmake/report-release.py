@@ -83,9 +83,14 @@ def immediate(text):
 def value(code, index, reg, words, depth=0):
     """The constant in reg just before code[index], following the code
     backwards; None when it is not a constant there."""
+    returned = False
     for i in range(index - 1, -1, -1):
         _, mnemonic, operands, pool = code[i]
         args = [a.strip() for a in operands.split(",")]
+        if mnemonic == "bx" and operands == "lr":
+            # A return: its epilogue's pop does not lead to the code below.
+            returned = True
+            continue
         if mnemonic.startswith(("push", "stm", "str", "cmp", "cmn", "tst", "teq", "b", "svc")) \
                 and not mnemonic.startswith(("bl", "bic")):
             continue
@@ -95,8 +100,9 @@ def value(code, index, reg, words, depth=0):
             continue
         if mnemonic.startswith(("pop", "ldm")):
             # A pop into pc returns: the code after it is reached otherwise.
-            if reg in operands and "pc" not in operands:
+            if reg in operands and "pc" not in operands and not returned:
                 return None
+            returned = False
             continue
         if not args or args[0] != reg:
             continue
