@@ -68,11 +68,25 @@ static uint32_t visible_layer()
     return group;
 }
 
+// Frame memory is read in 16-byte bursts: a block of four words, which the
+// compiler moves with one load-multiple and one store-multiple. A frame at
+// an address that is no multiple of 4 goes block by block through memcpy.
+struct Block {
+    uint32_t word[4];
+};
+
 static void copy_frame(const uint8_t *frame, int32_t size)
 {
     int32_t blocks = size / 16;
-    for (int32_t i = 0; i < blocks; i++)
-        memcpy(raw_buffer + i * 16, frame + i * 16, 16);
+    if (reinterpret_cast<uintptr_t>(frame) % alignof(Block) == 0) {
+        const Block *from = reinterpret_cast<const Block *>(frame);
+        Block *to = reinterpret_cast<Block *>(raw_buffer);
+        for (int32_t i = 0; i < blocks; i++)
+            to[i] = from[i];
+    } else {
+        for (int32_t i = 0; i < blocks; i++)
+            memcpy(raw_buffer + i * 16, frame + i * 16, 16);
+    }
     memcpy(raw_buffer + blocks * 16, frame + blocks * 16, size % 16);
 }
 
