@@ -3,8 +3,9 @@
 // executed between the calls of bench_mark under qemu-arm.
 #include "capture/convert.cpp"
 #include "capture/grab.cpp"
-#include "device/devices.cpp"
 #include "device/display.cpp"
+
+int mem_fd = -1;
 
 uint32_t reg_read(uint32_t)
 {

@@ -17,6 +17,8 @@
 static int encode(FILE *fp, int32_t width, int32_t height)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    // These two messages end without a newline, as the program's output
+    // always has: whatever follows on standard error joins their line.
     if (!png) {
         fputs("png_create_write_struct() failed", stderr);
         return -1;

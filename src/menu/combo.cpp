@@ -1,5 +1,6 @@
 #include "menu/combo.h"
 #include "capture/replace_file.h"
+#include "device/buttons.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-uint32_t combo[COMBO_SLOTS] = {0x100, 0x800, 0};  // MENU and R
+uint32_t combo[COMBO_SLOTS] = {BUTTON_MENU, BUTTON_R, 0};
 
 static const char COMBO_FILE[] = "tavro.bcfg";
 
