@@ -54,8 +54,8 @@ static void grow_buffers(int32_t size, int32_t width, int32_t height)
 // is taken when no other is enabled, whatever its own enable bit says.
 static uint32_t visible_layer()
 {
-    // Read like the other three, though no choice depends on it: when no
-    // other layer is on, primary layer 0 is taken whatever its bit says.
+    // Its value is dropped on purpose (primary layer 0 is the fallback
+    // whatever its bit says); the read stays, so that all four are read in turn.
     reg_read(PRIMARY_LAYER0 + LAYER_CONTROL);
     bool secondary0 = reg_read(SECONDARY_LAYER0 + LAYER_CONTROL) & LAYER_ENABLE;
     bool primary1 = reg_read(PRIMARY_LAYER1 + LAYER_CONTROL) & LAYER_ENABLE;

@@ -77,8 +77,8 @@ int write_png(const char *name, int32_t width, int32_t height)
     } else {
         int fd = begin_replace(target);
         if (fd >= 0 && !(fp = fdopen(fd, "wb"))) {
-            close(fd);
-            end_replace(false);
+            close(fd);           // nothing was written to it
+            end_replace(false);  // removes it; the open failure is what is reported
         }
     }
     if (!fp) {

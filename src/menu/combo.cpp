@@ -35,7 +35,7 @@ void load_combo()
             break;  // the end, or a failed read: what came before is kept
         got += size_t(n);
     }
-    close(fd);
+    close(fd);  // read only: a failed close loses nothing
     for (int s = 0; s < COMBO_SLOTS; s++)
         combo[s] = uint32_t(bytes[4 * s]) | uint32_t(bytes[4 * s + 1]) << 8 |
                    uint32_t(bytes[4 * s + 2]) << 16 | uint32_t(bytes[4 * s + 3]) << 24;
