@@ -261,7 +261,7 @@ int parse_options(int argc, char **argv, runner_config *cfg)
     static const uint32_t default_format[LAYER_COUNT] = {DC_FORMAT_16, DC_FORMAT_16, DC_FORMAT_24, DC_FORMAT_8};
     layer_choice choice[LAYER_COUNT] = {};
     bool screen2 = false;
-    memset(cfg, 0, sizeof *cfg);
+    *cfg = runner_config{};
     cfg->display.width[0] = 320;
     cfg->display.height[0] = 240;
     cfg->display.status = 0x3;

@@ -155,6 +155,7 @@ int walk_path(int dir, const char *path, char *out, char *named)
         if (tl + 1 + nl >= sizeof rest)
             return out[0] = 0, KIND_NONE;
         memmove(rest + tl + 1, next, nl + 1);   // the rest of the walk follows the link
+        // NOLINTNEXTLINE(bugprone-not-null-terminated-result): '/' and the rest follow
         memcpy(rest, target, tl);
         rest[tl] = '/';
         next = rest;

@@ -17,6 +17,8 @@
 static int encode(FILE *fp, int32_t width, int32_t height)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    // These two messages end without a newline, as the program's output
+    // always has: whatever follows on standard error joins their line.
     if (!png) {
         fputs("png_create_write_struct() failed", stderr);
         return -1;
@@ -75,8 +77,8 @@ int write_png(const char *name, int32_t width, int32_t height)
     } else {
         int fd = begin_replace(target);
         if (fd >= 0 && !(fp = fdopen(fd, "wb"))) {
-            close(fd);
-            end_replace(false);
+            close(fd);           // nothing was written to it
+            end_replace(false);  // removes it; the open failure is what is reported
         }
     }
     if (!fp) {

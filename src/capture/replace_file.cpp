@@ -21,7 +21,7 @@ static struct sigaction saved_actions[3];
 // it would have: it is blocked in here and arrives again on return.
 static void on_ending_signal(int sig)
 {
-    unlink(temp_path);
+    unlink(temp_path);  // the process ends either way
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -48,7 +48,7 @@ int begin_replace(const char *path)
     }
     strcpy(target_path, path);
     struct stat st;
-    mode_t mask = umask(0);
+    mode_t mask = umask(0);  // umask cannot fail; read it and put it back
     umask(mask);
     mode_t mode = lstat(path, &st) == 0 ? st.st_mode & 07777 : 0666 & ~mask;
 
@@ -57,7 +57,7 @@ int begin_replace(const char *path)
     int fd = mkstemp(temp_path);
     if (fd >= 0 && fchmod(fd, mode) != 0) {
         int error = errno;
-        close(fd);
+        close(fd);          // an empty file given up: failures change nothing
         unlink(temp_path);
         errno = error;
         fd = -1;
@@ -83,7 +83,7 @@ int end_replace(bool keep)
     int result = keep && rename(temp_path, target_path) == 0 ? 0 : -1;
     int error = errno;
     if (result != 0)
-        unlink(temp_path);
+        unlink(temp_path);  // a failure leaves only a stray temporary file
     for (int i = 0; i < 3; i++)
         sigaction(ENDING_SIGNALS[i], &saved_actions[i], nullptr);
     sigprocmask(SIG_SETMASK, &old, nullptr);

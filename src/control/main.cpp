@@ -1,5 +1,4 @@
 // tavro: screenshots of the display controller's visible layer.
-#include "control/safety.h"
 #include "control/service.h"
 #include "control/shot.h"
 #include "control/shutdown.h"
@@ -14,8 +13,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+// Ends the process with status 1 unless it runs on the device itself or
+// on its emulated stand-in: anywhere else /dev/mem is the host's memory.
+static void refuse_outside_device()
+{
+#ifndef TAVRO_DEVICE_RELEASE
+    // The emulated device announces itself with this symbol.
+    if (dlsym(RTLD_DEFAULT, "emulated_device_present"))
+        return;
+    fputs("tavro: this build runs only on the device or its emulated device\n", stderr);
+    exit(1);
+#endif
+}
 
 static void usage(const char *program)
 {
@@ -72,6 +85,7 @@ static int run_command_line(int argc, char **argv)
     if (argc == 4 && strcmp(argv[1], "-s") == 0) {
         int seconds = seconds_of(argv[2]);
         printf("tavro: sleeping for %i secs\n", seconds);
+        // A signal may cut the sleep short; the shot is taken then.
         if (seconds > 0)
             sleep(unsigned(seconds));
         return shot_into(argv[3]);

@@ -70,9 +70,9 @@ bool check_other_instance()
         pid = pid_in(fd);
         if (holder <= 0 || pid == holder)
             break;
-        usleep(10000);
+        usleep(10000);  // a signal cutting it short only means one more look
     }
-    close(fd);
+    close(fd);  // read only: a failed close loses nothing
     if (holder > 0 && pid == holder && kill(pid, SIGUSR1) == 0) {
         printf("other instance detected (pid %i), signaled and exiting\n", pid);
         return true;
@@ -82,7 +82,8 @@ bool check_other_instance()
 
 // Creates the pid file, locks it and writes our pid into it. Returns its
 // descriptor, held until the service stops, or -1 after saying why there
-// is none: without a pid file no later start could stop this service.
+// is none: without a pid file no later start could stop this service. A
+// descriptor given up on the way is closed unchecked: nothing is lost.
 static int claim_pid_file()
 {
     // A file removed by the service that held it before us is made afresh.
@@ -113,7 +114,7 @@ static int claim_pid_file()
         }
         if (ftruncate(fd, 0) != 0 || dprintf(fd, "%i", getpid()) < 0) {
             fprintf(stderr, "tavro: can't write \"%s\": %s: stopping\n", PID_FILE, strerror(errno));
-            remove(PID_FILE);
+            remove(PID_FILE);  // nothing more to do if it fails: we are stopping
             close(fd);
             return -1;
         }
@@ -125,7 +126,8 @@ static int claim_pid_file()
 
 static void remove_pid_file(int fd)
 {
-    // Removed while still locked, so that no start finds it unlocked.
+    // Removed while still locked, so that no start finds it unlocked. A
+    // failed removal leaves an unlocked file, which no start will signal.
     remove(PID_FILE);
     close(fd);
 }
@@ -138,7 +140,7 @@ void run_capture_service(uint32_t *previous_buttons, int *status)
     struct sigaction action = {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGUSR1, &action, nullptr);
+    sigaction(SIGUSR1, &action, nullptr);  // cannot fail on SIGUSR1
     int pid_fd = claim_pid_file();
     if (pid_fd < 0)
         exit(1);

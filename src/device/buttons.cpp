@@ -11,8 +11,6 @@ static constexpr uint32_t RAW_DOWN_RIGHT = 0x20, RAW_UP_RIGHT = 0x80;
 static constexpr uint32_t RAW_DIAGONALS = 0xAA;
 static constexpr uint32_t RAW_VOL_UP = 0x10000, RAW_VOL_DOWN = 0x20000, RAW_PUSH = 0x40000;
 static constexpr uint32_t RAW_USED = 0x7FFFF;
-static constexpr uint32_t BUTTON_VOL_DOWN = 0x400000, BUTTON_VOL_UP = 0x800000;
-static constexpr uint32_t BUTTON_PUSH = 0x8000000;
 
 static constexpr unsigned MAX_REPEAT = 14;
 static constexpr useconds_t POLL_PAUSE = 30000;

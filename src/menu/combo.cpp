@@ -1,5 +1,6 @@
 #include "menu/combo.h"
 #include "capture/replace_file.h"
+#include "device/buttons.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-uint32_t combo[COMBO_SLOTS] = {0x100, 0x800, 0};  // MENU and R
+uint32_t combo[COMBO_SLOTS] = {BUTTON_MENU, BUTTON_R, 0};
 
 static const char COMBO_FILE[] = "tavro.bcfg";
 
@@ -34,7 +35,7 @@ void load_combo()
             break;  // the end, or a failed read: what came before is kept
         got += size_t(n);
     }
-    close(fd);
+    close(fd);  // read only: a failed close loses nothing
     for (int s = 0; s < COMBO_SLOTS; s++)
         combo[s] = uint32_t(bytes[4 * s]) | uint32_t(bytes[4 * s + 1]) << 8 |
                    uint32_t(bytes[4 * s + 2]) << 16 | uint32_t(bytes[4 * s + 3]) << 24;

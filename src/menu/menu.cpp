@@ -4,6 +4,7 @@
 #include "device/display.h"
 #include "menu/combo.h"
 #include "menu/overlay.h"
+#include "menu/text.h"
 
 #include <cstdio>
 #include <cstring>

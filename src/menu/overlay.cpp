@@ -74,7 +74,7 @@ void take_over_display()
     reg_write(PRIMARY_LAYER1 + LAYER_PALETTE, WHITE_ENTRY);
     // Let the controller take the new mode over before drawing.
     wait_display_sync();
-    usleep(5000);
+    usleep(5000);  // a signal may cut it short: the second wait still follows
     wait_display_sync();
     memset(overlay, 0, OVERLAY_BYTES);
 }

@@ -21,7 +21,3 @@ void take_over_display();
 
 // Gives layer 1 back in its 16-bit mode and releases the overlay.
 void restore_display();
-
-// Lays text in the built-in font over a 320-pixel-wide image, with the top
-// left of its first character at (x, y); whatever falls outside is left out.
-void draw_text(uint8_t *image, int x, int y, const char *text);

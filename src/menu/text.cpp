@@ -1,3 +1,4 @@
+#include "menu/text.h"
 #include "menu/font.h"
 #include "menu/overlay.h"
 

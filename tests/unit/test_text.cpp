@@ -1,4 +1,5 @@
 #include "menu/overlay.h"
+#include "menu/text.h"
 
 #include <climits>
 #include <gtest/gtest.h>
