@@ -34,7 +34,7 @@ protected:
         std::vector<std::string> argv = {TAVRO_EMU, "--dir", device, "--bind-devices"};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.insert(argv.end(), {"--", OLD_KERNEL_RUN, "--strace", "calls.log", "--enosys", binary + ".enosys", binary, file});
-        RunResult r = run_program(argv, work);
+        RunResult r = run_program(argv, work, {}, 30);
         std::string check = std::string("python3 " RELEASE_REPORT " --kernel-calls ") + work + "/calls.log";
         EXPECT_EQ(system((check + " >&2").c_str()), 0) << "a call the device's kernel lacks";
         return r;

@@ -53,7 +53,7 @@ protected:
         // The runner passes the signal on to the command's own process group.
         if (runner > 0)
             kill(runner, SIGTERM);
-        finish(15);
+        finish();
         InteractiveTest::TearDown();
         if (xserver > 0) {
             kill(xserver, SIGTERM);
@@ -83,12 +83,12 @@ protected:
     void press(const std::string &keys, uint32_t raw)
     {
         xdotool("keydown " + keys);
-        ASSERT_TRUE(wait_until([&] { return gpio() == (raw | TIMELINE); }, 15))
+        ASSERT_TRUE(wait_until([&] { return gpio() == (raw | TIMELINE); }))
             << keys << " gave " << std::hex << gpio();
-        acted_on();
+        polled();
         xdotool("keyup " + keys);
-        ASSERT_TRUE(wait_until([&] { return gpio() == TIMELINE; }, 15)) << keys;
-        acted_on();
+        ASSERT_TRUE(wait_until([&] { return gpio() == TIMELINE; })) << keys;
+        polled();
     }
 
     // The screen's pixel at (x, y) as 0x00RRGGBB.
@@ -118,7 +118,7 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
     ASSERT_TRUE(encode_png(in_work("columns.png"), 320, 240, columns));
     start({"--window", "--wait-all", "--moving", "--picture", in_work("columns.png"), "--buttons", "80000@0-600",
            "--screenshot", in_work("end.png")});
-    ASSERT_TRUE(wait_for_text(60, 116, "exit", 15)) << err();
+    ASSERT_TRUE(menu_shown()) << err();
     std::string id = xdotool("search --sync --name ^tavro-emu");
     xdotool("windowfocus --sync " + id);
 
@@ -134,7 +134,7 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
         EXPECT_EQ(text_at(60, 76 + 8 * m.row, int(strlen(m.text))), m.text) << m.keys;
     }
     press("m", RAW_MENU);
-    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; }, 15)) << err();
+    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; })) << err();
 
     // The service: every other key, the pad's diagonals, and twice the combo.
     const struct { const char *keys; uint32_t raw; } service[] = {
@@ -144,7 +144,7 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
     };
     for (const auto &s : service)
         press(s.keys, s.raw);
-    ASSERT_TRUE(wait_until([&] { return out().find("wrote \"shot0_0001.png\"") != std::string::npos; }, 15))
+    ASSERT_TRUE(wait_until([&] { return out().find("wrote \"shot0_0001.png\"") != std::string::npos; }))
         << out() << err();
     // Each shot holds the picture as it was at that moment, moved on by whole columns.
     int moved[2];
@@ -161,15 +161,15 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
     // Back in the menu, the window shows twice the screen; closing it ends
     // the service and the device, with the screen as it was.
     EXPECT_EQ(attach().status, 0);
-    ASSERT_TRUE(wait_for_text(60, 116, "exit", 15)) << err();
-    acted_on();
+    ASSERT_TRUE(menu_shown()) << err();
+    polled();
     std::string shown = read_file(screen_dir + "/Xvfb_screen0");
     std::string geometry = xdotool("getwindowgeometry --shell " + id);
     int wx = -1, wy = -1, ww = 0, wh = 0;
     sscanf(geometry.c_str() + geometry.find("X="), "X=%d Y=%d WIDTH=%d HEIGHT=%d", &wx, &wy, &ww, &wh);
     EXPECT_EQ(ww * 1000 + wh, 640480) << geometry;
     xdotool("key Escape");
-    EXPECT_EQ(finish(15), 0) << err();
+    EXPECT_EQ(finish(), 0) << err();
     DecodedPng end = decode_png(in_work("end.png"));
     ASSERT_TRUE(end.ok) << end.error;
     int wrong = 0;
