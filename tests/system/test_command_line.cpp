@@ -25,6 +25,7 @@ TEST_F(CommandLine, DelayIsReadLikeStrtolAndTheShotFollows)
         EXPECT_RUN(tavro({"-s", c[0], c[2]}), 0, "tavro: sleeping for " + std::string(c[1]) + " secs\n" + DUMP,
                    "tavro: done.\n");
         EXPECT_TRUE(decode_png(in_work(c[2])).ok) << c[2];
+        EXPECT_EQ(read_file(device + "/sleep.log"), atoi(c[1]) > 0 ? c[1] + std::string("\n") : "") << c[0];
     }
     EXPECT_EQ(launcher_log(), "");
 }

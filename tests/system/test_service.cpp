@@ -177,8 +177,9 @@ TEST_F(Service, FailedShotsWriteNothingAndPollingGoesOn)
         start(c.options, {}, shots);
         int pid = go_to_background();
         ASSERT_GT(pid, 0);
-        if (c.remove_folder)
+        if (c.remove_folder) {
             ASSERT_EQ(system(("rm -r " + shots).c_str()), 0);
+        }
         for (int press = 1; press <= 2; press++) {
             set_buttons(COMBO);
             EXPECT_TRUE(wait_until([&] { return count_of(err(), c.message) == press; })) << err();
@@ -279,8 +280,9 @@ TEST_F(Service, PlantedFifosAndTakenNamesStopNothing)
         // Tens of thousands of files are made far faster in memory.
         bool shm = c.all_series && access("/dev/shm", W_OK) == 0;
         std::string shots = make_temp_dir("shots", shm ? "/dev/shm" : "/tmp");
-        if (c.fifo)
+        if (c.fifo) {
             ASSERT_EQ(mkfifo((shots + "/" + c.fifo).c_str(), 0644), 0);
+        }
         for (int series = -32768; c.all_series && series < 32768; series++)
             close(open((shots + "/shot" + std::to_string(series) + "_0000.png").c_str(), O_CREAT | O_WRONLY, 0644));
         start({"--wait-all"}, {}, shots);
