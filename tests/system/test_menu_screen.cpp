@@ -68,8 +68,8 @@ TEST_F(MenuScreen, CursorAndSlotsFollowTheButtonsAndGoSavesTheCombo)
     };
     for (const auto &s : steps) {
         ASSERT_TRUE(tap(s.raw));
-        EXPECT_EQ(cursor_row(), s.row) << "after raw " << std::hex << s.raw;
-        EXPECT_EQ(text_at(60, 76 + 8 * s.row, int(strlen(s.slot))), s.slot) << "after raw " << std::hex << s.raw;
+        ASSERT_EQ(cursor_row(), s.row) << "after raw " << std::hex << s.raw;
+        ASSERT_EQ(text_at(60, 76 + 8 * s.row, int(strlen(s.slot))), s.slot) << "after raw " << std::hex << s.raw;
     }
     EXPECT_EQ(text_at(60, 92, 8), "UP      ") << "left and right on an end item change nothing";
     set_buttons(RAW_B);

@@ -4,15 +4,9 @@
 // lacks fail with ENOSYS, and every call made must be in its table.
 // TAVRO_TEST_RELEASE names the binary; without it these tests skip.
 #include "device_run.h"
-#include "png_decode.h"
 
-#include <cstdlib>
-#include <gtest/gtest.h>
-
-class Release : public testing::Test {
+class Release : public DeviceTest {
 protected:
-    std::string device = make_temp_dir("device");
-    std::string work = make_temp_dir("work");
     std::string binary;
 
     void SetUp() override
@@ -21,12 +15,6 @@ protected:
         if (!path || !*path)
             GTEST_SKIP() << "TAVRO_TEST_RELEASE names no release binary";
         binary = path;
-    }
-
-    void TearDown() override
-    {
-        remove_tree(device);
-        remove_tree(work);
     }
 
     RunResult run(const std::vector<std::string> &options, const std::string &file)

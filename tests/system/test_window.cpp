@@ -76,7 +76,7 @@ protected:
     uint32_t gpio()
     {
         std::string b = read_file(device + "/dev/GPIO") + std::string(4, '\0');
-        return uint8_t(b[0]) | uint8_t(b[1]) << 8 | uint8_t(b[2]) << 16 | uint32_t(uint8_t(b[3])) << 24;
+        return uint8_t(b[0]) | uint8_t(b[1]) << 8 | uint8_t(b[2]) << 16;
     }
 
     // Keys down until the program has acted on the raw word they make, then up.
