@@ -20,7 +20,7 @@ TEST_F(CommandLine, AnythingButAFileNameOrADelayPrintsTheUsage)
 TEST_F(CommandLine, DelayIsReadLikeStrtolAndTheShotFollows)
 {
     const char *cases[][3] = {{"1", "1", "one.png"}, {"abc", "0", "abc.png"}, {" +1x", "1", "onex.png"},
-                              {"-3", "-3", "negative.png"}, {"0", "0", "-x"}};
+                              {"-3", "-3", "negative.png"}, {"-010", "-10", "ten.png"}, {"0", "0", "-x"}};
     for (const auto &c : cases) {
         EXPECT_RUN(tavro({"-s", c[0], c[2]}), 0, "tavro: sleeping for " + std::string(c[1]) + " secs\n" + DUMP,
                    "tavro: done.\n");

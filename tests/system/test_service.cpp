@@ -97,8 +97,8 @@ TEST_F(Service, WholeCycleFromMenuToShotsAndBack)
     snprintf(hex, sizeof hex, "0x%x", first);
     write_file(device + "/tmp/tavro.pid", hex);
     ASSERT_TRUE(stop_service(first));
-    EXPECT_TRUE(wait_for_text(60, 158, "shot1_0004.png")) << "the next name is asked for afresh";
-    EXPECT_TRUE(wait_until([&] { return cursor_row() == 4; })) << "the cursor stays on its item";
+    ASSERT_TRUE(wait_for_text(60, 158, "shot1_0004.png")) << "the next name is asked for afresh";
+    ASSERT_TRUE(wait_until([&] { return cursor_row() == 4; })) << "the cursor stays on its item";
     EXPECT_EQ(text_at(60, 76, 6), "MENU  ");
     EXPECT_EQ(launches(), 1) << "a stopping start starts no launcher";
 
@@ -108,7 +108,7 @@ TEST_F(Service, WholeCycleFromMenuToShotsAndBack)
     EXPECT_NE(second, first);
     ASSERT_TRUE(hold(0) && shoot(COMBO, "shot1_0004.png"));
     ASSERT_TRUE(stop_service(second));
-    EXPECT_TRUE(wait_for_text(60, 158, "shot2_0004.png"));
+    ASSERT_TRUE(wait_for_text(60, 158, "shot2_0004.png"));
     ASSERT_TRUE(tap(RAW_DOWN));
     EXPECT_EQ(cursor_row(), 5);
     set_buttons(RAW_MENU);
@@ -182,7 +182,7 @@ TEST_F(Service, FailedShotsWriteNothingAndPollingGoesOn)
         }
         for (int press = 1; press <= 2; press++) {
             set_buttons(COMBO);
-            EXPECT_TRUE(wait_until([&] { return count_of(err(), c.message) == press; })) << err();
+            ASSERT_TRUE(wait_until([&] { return count_of(err(), c.message) == press; })) << err();
             ASSERT_TRUE(hold(0));
         }
         EXPECT_EQ(count_of(out(), "tavro: wrote"), 0);
@@ -250,7 +250,7 @@ TEST_F(Service, OnlyTheServiceHoldingItsPidFileIsSignalledAndOnlyOneRuns)
         std::string kept = read_file(victim);
         start({"--wait-all"});
         ASSERT_TRUE(menu_shown() && tap(RAW_DOWN) && tap(RAW_DOWN) && tap(RAW_DOWN)) << c.plant << err();
-        EXPECT_TRUE(other == 0 || waitpid(other, nullptr, WNOHANG) == 0) << c.plant << ": a bystander was signalled";
+        ASSERT_TRUE(other == 0 || waitpid(other, nullptr, WNOHANG) == 0) << c.plant << ": a bystander was signalled";
         set_buttons(RAW_MENU);
         if (c.refusal.empty()) {
             EXPECT_TRUE(wait_until([&] { return said("child starting with pid " + pid_file() + "\n"); }));
@@ -286,7 +286,7 @@ TEST_F(Service, PlantedFifosAndTakenNamesStopNothing)
         for (int series = -32768; c.all_series && series < 32768; series++)
             close(open((shots + "/shot" + std::to_string(series) + "_0000.png").c_str(), O_CREAT | O_WRONLY, 0644));
         start({"--wait-all"}, {}, shots);
-        EXPECT_TRUE(wait_for_text(60, 158, c.next)) << c.next << ": " << err();
+        ASSERT_TRUE(wait_for_text(60, 158, c.next)) << c.next << ": " << err();
         mkfifo((shots + "/" + c.next).c_str(), 0644);  // no such name for "<none>"
         int pid = go_to_background();
         ASSERT_TRUE(pid > 0 && shoot(COMBO, c.shot) && stop_service(pid));
@@ -317,7 +317,7 @@ TEST_F(Service, ShotCutOffByASignalOrAFullDiskLeavesNoFile)
             EXPECT_EQ(run_program(argv, work).status, 255) << c.name;
         } else if (!c.service) {
             start({"--screen", "4096x2048"}, {c.name});
-            EXPECT_TRUE(wait_until(temp_left)) << c.name << err();
+            ASSERT_TRUE(wait_until(temp_left)) << c.name << err();
             kill(runner, c.sig);
             EXPECT_EQ(finish(), 128 + c.sig) << c.name;
         } else {
@@ -325,7 +325,7 @@ TEST_F(Service, ShotCutOffByASignalOrAFullDiskLeavesNoFile)
             int pid = go_to_background();
             ASSERT_GT(pid, 0);
             set_buttons(COMBO);
-            EXPECT_TRUE(wait_until(temp_left)) << err();
+            ASSERT_TRUE(wait_until(temp_left)) << err();
             kill(pid, c.sig);
             EXPECT_EQ(finish(), 0);
         }

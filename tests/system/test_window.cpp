@@ -80,15 +80,13 @@ protected:
     }
 
     // Keys down until the program has acted on the raw word they make, then up.
-    void press(const std::string &keys, uint32_t raw)
+    bool press(const std::string &keys, uint32_t raw)
     {
         xdotool("keydown " + keys);
-        ASSERT_TRUE(wait_until([&] { return gpio() == (raw | TIMELINE); }))
-            << keys << " gave " << std::hex << gpio();
-        polled();
+        bool down = wait_until([&] { return gpio() == (raw | TIMELINE); }) && polled();
+        EXPECT_TRUE(down) << keys << " gave " << std::hex << gpio();
         xdotool("keyup " + keys);
-        ASSERT_TRUE(wait_until([&] { return gpio() == TIMELINE; })) << keys;
-        polled();
+        return down && wait_until([&] { return gpio() == TIMELINE; }) && polled();
     }
 
     // The screen's pixel at (x, y) as 0x00RRGGBB.
@@ -129,11 +127,11 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
         {"Down", RAW_DOWN, 1, "A "}, {"Down", RAW_DOWN, 2, "<none>"}, {"Down", RAW_DOWN, 4, "GO"},
     };
     for (const auto &m : menu) {
-        press(m.keys, m.raw);
+        ASSERT_TRUE(press(m.keys, m.raw));
         EXPECT_EQ(cursor_row(), m.row) << m.keys;
         EXPECT_EQ(text_at(60, 76 + 8 * m.row, int(strlen(m.text))), m.text) << m.keys;
     }
-    press("m", RAW_MENU);
+    ASSERT_TRUE(press("m", RAW_MENU));
     ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; })) << err();
 
     // The service: every other key, the pad's diagonals, and twice the combo.
@@ -143,7 +141,7 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
         {"Down Right", 0x20}, {"Up Right", 0x80}, {"m a", 0x1100}, {"m a", 0x1100},
     };
     for (const auto &s : service)
-        press(s.keys, s.raw);
+        ASSERT_TRUE(press(s.keys, s.raw)) << s.keys;
     ASSERT_TRUE(wait_until([&] { return out().find("wrote \"shot0_0001.png\"") != std::string::npos; }))
         << out() << err();
     // Each shot holds the picture as it was at that moment, moved on by whole columns.
