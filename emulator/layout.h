@@ -14,6 +14,7 @@
 //                           counted in place through a shared mapping
 //   ROOT/launcher.log       one line per launcher start
 //   ROOT/setpriority.log    one line per setpriority call: "which who prio"
+//   ROOT/sleep.log          one line per sleep call: its seconds
 //   ROOT/regwrites.log      one line per register store the shim saw:
 //                           "OFFSET VALUE", hex, offset within the window
 //   ROOT/refused.log        one line per refused open of a host device:
@@ -37,6 +38,7 @@
 #define EMU_LAUNCHER_LOG "/launcher.log"
 #define EMU_GPIO_READS "/gpio-reads"
 #define EMU_PRIORITY_LOG "/setpriority.log"
+#define EMU_SLEEP_LOG "/sleep.log"
 #define EMU_REGWRITES_LOG "/regwrites.log"
 #define EMU_UNTRAPPED_MARK "/sync-untrapped"
 #define EMU_SHARED "/shared"

@@ -192,8 +192,8 @@ static const char *beside_runner(const char *name, const char *built, char *out)
 static int make_device(const runner_config *cfg)
 {
     static const char *const folders[] = {"/dev", "/tmp", "/usr", EMU_LAUNCHER_DIR};
-    static const char *const logs[] = {EMU_LAUNCHER_LOG, EMU_GPIO_READS, EMU_PRIORITY_LOG, EMU_REGWRITES_LOG,
-                                       EMU_UNTRAPPED_MARK, EMU_REFUSED_LOG, EMU_EXITS_LOG,
+    static const char *const logs[] = {EMU_LAUNCHER_LOG, EMU_GPIO_READS, EMU_PRIORITY_LOG, EMU_SLEEP_LOG,
+                                       EMU_REGWRITES_LOG, EMU_UNTRAPPED_MARK, EMU_REFUSED_LOG, EMU_EXITS_LOG,
                                        EMU_MEM, EMU_GPIO, EMU_FB0};
     char path[PATH_MAX];
     for (const char *f : folders) {

@@ -96,6 +96,7 @@ static const char HELP[] =
     "                      \"pid=P cwd=DIR argv0=A args=...\" to launcher.log\n"
     "  setpriority.log     one line \"which who prio\" per setpriority call (the\n"
     "                      call is not applied)\n"
+    "  sleep.log           one line per sleep call: its seconds\n"
     "  regwrites.log       one line \"OFFSET VALUE\" (hex, offset in the window)\n"
     "                      per register store, x86-64 only\n"
     "  refused.log         one line \"CALL PATH\" per refused open of one of this\n"

@@ -220,6 +220,20 @@ EXPORT int munmap(void *addr, size_t len)
     return real_munmap(addr, len);
 }
 
+// A line in a log of the device's folder; a lost line shows in its reader.
+static void log_line(const char *log, const char *line)
+{
+    int saved = errno;
+    int fd = open_in_root(log, O_WRONLY | O_APPEND | O_CREAT);
+    if (fd >= 0) {
+        if (write(fd, line, strlen(line)) != (ssize_t)strlen(line)) {
+            // the call itself goes on
+        }
+        real_close(fd);
+    }
+    errno = saved;
+}
+
 // Raised priority is recorded, not applied: a busy-waiting program at high
 // priority would starve everything else on a small machine. The runner
 // may make the call fail.
@@ -230,20 +244,24 @@ EXPORT int setpriority(int which, id_t who, int prio)
 #endif
 {
     char line[64];
-    int saved = errno;
-    int fd = open_in_root(EMU_PRIORITY_LOG, O_WRONLY | O_APPEND | O_CREAT);
-    if (fd >= 0) {
-        int n = snprintf(line, sizeof line, "%d %d %d\n", (int)which, (int)who, prio);
-        if (write(fd, line, (size_t)n) != n) {
-            // a lost line shows in the log's reader; the call itself goes on
-        }
-        real_close(fd);
-    }
+    snprintf(line, sizeof line, "%d %d %d\n", (int)which, (int)who, prio);
+    log_line(EMU_PRIORITY_LOG, line);
     emu_shared *s = shim_shared();
     if (s && s->priority_errno) {
         errno = (int)s->priority_errno;
         return -1;
     }
-    errno = saved;
     return 0;
+}
+
+// A delay is written down, then waited out: a test sees it without a clock.
+EXPORT unsigned sleep(unsigned seconds)
+{
+    static unsigned (*real_sleep)(unsigned);
+    if (!real_sleep)
+        real_sleep = (unsigned (*)(unsigned))dlsym(RTLD_NEXT, "sleep");
+    char line[16];
+    snprintf(line, sizeof line, "%u\n", seconds);
+    log_line(EMU_SLEEP_LOG, line);
+    return real_sleep ? real_sleep(seconds) : seconds;
 }

@@ -42,19 +42,6 @@ static void step(const char *s)
     if (!strcmp(s, "mem")) {
         mem_fd = open("/dev/mem", O_RDWR);
         printf(mem_fd < 0 ? "mem errno %d\n" : "mem ok\n", errno);
-    } else if (!strcmp(s, "aliases")) {
-        // Other names of the device file: each must reach the emulated one.
-        int e[3], dir = open("/dev", O_RDONLY | O_DIRECTORY), fd;
-        errno = 0;
-        fd = open("//dev/../dev/./mem", O_RDWR);
-        e[0] = fd < 0 ? errno : 0;
-        errno = 0;
-        fd = openat(dir, "mem", O_RDWR);
-        e[1] = fd < 0 ? errno : 0;
-        errno = 0;
-        fd = chdir("/dev") ? -1 : open("mem", O_RDWR);
-        e[2] = fd < 0 ? errno : 0;
-        printf("aliases %d %d %d\n", e[0], e[1], e[2]);
     } else if (!strcmp(s, "regs")) {
         void *m = mmap(nullptr, 0x10000, PROT_READ | PROT_WRITE, MAP_SHARED, mem_fd, 0xC0000000);
         if (m == MAP_FAILED) {
@@ -90,18 +77,6 @@ static void step(const char *s)
             printf("gpio errno %d\n", errno);
         else
             printf("gpio %08x %08x\n", a, b);
-        if (fd >= 0)
-            close(fd);
-    } else if (!strncmp(s, "gpio-until=", 11)) {
-        // Waits, with a generous bound, for the runner to press the buttons.
-        uint32_t want = (uint32_t)strtoul(s + 11, nullptr, 16), word = ~want;
-        int fd = open("/dev/GPIO", O_RDONLY);
-        for (int i = 0; i < 60000 && fd >= 0 && word != want; i++) {
-            if (read(fd, &word, 4) != 4)
-                break;
-            usleep(1000);
-        }
-        printf(word == want ? "gpio-until ok\n" : "gpio-until timed out at %08x\n", word);
         if (fd >= 0)
             close(fd);
     } else if (!strcmp(s, "fb0")) {
@@ -170,26 +145,11 @@ static void step(const char *s)
             return;
         }
         printf("pid %s", line);
-    } else if (!strcmp(s, "unpid")) {
-        printf("unpid %d\n", remove("/tmp/tavro.pid"));
     } else if (!strcmp(s, "nice")) {
         errno = 0;
         int r = setpriority(PRIO_PROCESS, 0, -10);
         setpriority(PRIO_PROCESS, 0, 0);
         printf("nice %d %d %d\n", r, errno, getpriority(PRIO_PROCESS, 0));
-    } else if (!strcmp(s, "reads")) {
-        uint32_t w;
-        int fd = open("/dev/GPIO", O_RDONLY);
-        printf("reads");
-        for (int i = 0; i < 4; i++)
-            printf(" %d", (int)read(fd, &w, 4));
-        printf("\n");
-        close(fd);
-    } else if (!strcmp(s, "launch")) {
-        fflush(stdout);
-        if (chdir("/usr/gp2x") == 0)
-            execl("gp2xmenu", "menu", "-x", "y", (char *)nullptr);
-        printf("launch errno %d\n", errno);
     } else {
         printf("unknown step %s\n", s);
     }

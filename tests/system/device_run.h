@@ -1,39 +1,64 @@
 // Runs the real tavro on an emulated device and collects what it left.
 #pragma once
+#include "png_decode.h"
+
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 struct RunResult {
-    int status = -1;   // exit status, 128 + signal when killed
+    int status = -1;  // exit status, 128 + signal when killed
     std::string out, err;
 };
 
 // In a forked child: moves to cwd and replaces the process by argv.
 [[noreturn]] void exec_in(const std::string &cwd, const std::vector<std::string> &argv);
-
-// Runs argv (argv[0] a program path) with its working directory in cwd and
-// extra environment entries; waits at most deadline seconds, then kills it.
+// Runs argv in cwd with extra environment entries; a run that outlasts the
+// deadline in seconds is killed and fails the test.
 RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
-                      const std::vector<std::string> &env = {}, int deadline = 120);
+                      const std::vector<std::string> &env = {}, int deadline = 20);
 
-// Runs tavro with args on a device that tavro-emu sets up in device_dir
-// from the options given.
-RunResult run_tavro(const std::string &device_dir, const std::vector<std::string> &options,
-                    const std::vector<std::string> &args, const std::string &cwd);
-
-// The tavro under test, and the command that runs it (the same, or a
-// wrapper such as qemu-user's first); TAVRO_TEST_* in the environment
-// choose another build than this one's.
+// The tavro under test and the command that runs it (a wrapper such as
+// qemu-user's first): TAVRO_TEST_* in the environment choose another build.
 std::string tavro_path();
 std::vector<std::string> tavro_command();
 // The runner with runner_options, up to and including tavro_command().
 std::vector<std::string> device_command(const std::vector<std::string> &runner_options);
 // The environment entry that preloads the tripwire into tavro_command().
 std::string tripwire_preload();
-// Reasons from strerror as glibc words them, also when the tavro under test
-// was built against another C library.
-std::string glibc_wording(const std::string &text);
+// A reason from strerror as glibc words it, whatever C library tavro has.
+std::string glibc_wording(std::string text);
 std::string read_file(const std::string &path);
 bool file_exists(const std::string &path);
-std::string make_temp_dir(const char *what);
+int count_of(const std::string &text, const std::string &part);
+std::string make_temp_dir(const char *what, const char *base = "/tmp");
 void remove_tree(const std::string &dir);
+
+// A fresh emulated device and working folder for each test.
+class DeviceTest : public testing::Test {
+protected:
+    std::string device = make_temp_dir("device"), work = make_temp_dir("work");
+
+    void TearDown() override
+    {
+        remove_tree(device);
+        remove_tree(work);
+    }
+    RunResult tavro(const std::vector<std::string> &args, std::vector<std::string> options = {})
+    {
+        options.insert(options.begin(), {"--dir", device});
+        std::vector<std::string> argv = device_command(options);
+        argv.insert(argv.end(), args.begin(), args.end());
+        return run_program(argv, work);
+    }
+    std::string launcher_log() { return read_file(device + "/launcher.log"); }
+    std::string in_work(const std::string &name) { return work + "/" + name; }
+};
+
+#define EXPECT_RUN(result, status_, out_, err_)                                    \
+    do {                                                                           \
+        const RunResult &r_ = (result);                                            \
+        EXPECT_EQ(r_.status, status_) << "stderr: " << r_.err;                     \
+        EXPECT_EQ(r_.out, out_);                                                   \
+        EXPECT_EQ(r_.err, err_);                                                   \
+    } while (0)

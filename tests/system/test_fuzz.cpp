@@ -127,7 +127,7 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
                     address[top] + uint64_t(size) <= uint64_t(st.st_size);
 
         unlink(in_work("shot.png").c_str());
-        RunResult r = run_program(shot, work, {}, 60);
+        RunResult r = run_program(shot, work);
         EXPECT_EQ(r.status, fits ? 0 : 255) << r.err;
         EXPECT_FALSE(temp_left());
         if (!fits) {
@@ -178,7 +178,7 @@ TEST_F(Fuzz, StartsWithRandomComboAndPidFilesHangNothingAndKeepEveryFile)
         }
 
         start({"--wait-all"});
-        ASSERT_TRUE(wait_for_text(60, 116, "exit")) << err();
+        ASSERT_TRUE(menu_shown()) << err();
         for (int i = 0; i < 3; i++)
             tap(RAW_DOWN);
         set_buttons(RAW_MENU);

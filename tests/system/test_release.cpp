@@ -4,15 +4,9 @@
 // lacks fail with ENOSYS, and every call made must be in its table.
 // TAVRO_TEST_RELEASE names the binary; without it these tests skip.
 #include "device_run.h"
-#include "png_decode.h"
 
-#include <cstdlib>
-#include <gtest/gtest.h>
-
-class Release : public testing::Test {
+class Release : public DeviceTest {
 protected:
-    std::string device = make_temp_dir("device");
-    std::string work = make_temp_dir("work");
     std::string binary;
 
     void SetUp() override
@@ -23,18 +17,12 @@ protected:
         binary = path;
     }
 
-    void TearDown() override
-    {
-        remove_tree(device);
-        remove_tree(work);
-    }
-
     RunResult run(const std::vector<std::string> &options, const std::string &file)
     {
         std::vector<std::string> argv = {TAVRO_EMU, "--dir", device, "--bind-devices"};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.insert(argv.end(), {"--", OLD_KERNEL_RUN, "--strace", "calls.log", "--enosys", binary + ".enosys", binary, file});
-        RunResult r = run_program(argv, work);
+        RunResult r = run_program(argv, work, {}, 30);
         std::string check = std::string("python3 " RELEASE_REPORT " --kernel-calls ") + work + "/calls.log";
         EXPECT_EQ(system((check + " >&2").c_str()), 0) << "a call the device's kernel lacks";
         return r;

@@ -53,7 +53,7 @@ protected:
         // The runner passes the signal on to the command's own process group.
         if (runner > 0)
             kill(runner, SIGTERM);
-        finish(15);
+        finish();
         InteractiveTest::TearDown();
         if (xserver > 0) {
             kill(xserver, SIGTERM);
@@ -76,19 +76,17 @@ protected:
     uint32_t gpio()
     {
         std::string b = read_file(device + "/dev/GPIO") + std::string(4, '\0');
-        return uint8_t(b[0]) | uint8_t(b[1]) << 8 | uint8_t(b[2]) << 16 | uint32_t(uint8_t(b[3])) << 24;
+        return uint8_t(b[0]) | uint8_t(b[1]) << 8 | uint8_t(b[2]) << 16;
     }
 
     // Keys down until the program has acted on the raw word they make, then up.
-    void press(const std::string &keys, uint32_t raw)
+    bool press(const std::string &keys, uint32_t raw)
     {
         xdotool("keydown " + keys);
-        ASSERT_TRUE(wait_until([&] { return gpio() == (raw | TIMELINE); }, 15))
-            << keys << " gave " << std::hex << gpio();
-        acted_on();
+        bool down = wait_until([&] { return gpio() == (raw | TIMELINE); }) && polled();
+        EXPECT_TRUE(down) << keys << " gave " << std::hex << gpio();
         xdotool("keyup " + keys);
-        ASSERT_TRUE(wait_until([&] { return gpio() == TIMELINE; }, 15)) << keys;
-        acted_on();
+        return down && wait_until([&] { return gpio() == TIMELINE; }) && polled();
     }
 
     // The screen's pixel at (x, y) as 0x00RRGGBB.
@@ -118,7 +116,7 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
     ASSERT_TRUE(encode_png(in_work("columns.png"), 320, 240, columns));
     start({"--window", "--wait-all", "--moving", "--picture", in_work("columns.png"), "--buttons", "80000@0-600",
            "--screenshot", in_work("end.png")});
-    ASSERT_TRUE(wait_for_text(60, 116, "exit", 15)) << err();
+    ASSERT_TRUE(menu_shown()) << err();
     std::string id = xdotool("search --sync --name ^tavro-emu");
     xdotool("windowfocus --sync " + id);
 
@@ -129,12 +127,12 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
         {"Down", RAW_DOWN, 1, "A "}, {"Down", RAW_DOWN, 2, "<none>"}, {"Down", RAW_DOWN, 4, "GO"},
     };
     for (const auto &m : menu) {
-        press(m.keys, m.raw);
+        ASSERT_TRUE(press(m.keys, m.raw));
         EXPECT_EQ(cursor_row(), m.row) << m.keys;
         EXPECT_EQ(text_at(60, 76 + 8 * m.row, int(strlen(m.text))), m.text) << m.keys;
     }
-    press("m", RAW_MENU);
-    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; }, 15)) << err();
+    ASSERT_TRUE(press("m", RAW_MENU));
+    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; })) << err();
 
     // The service: every other key, the pad's diagonals, and twice the combo.
     const struct { const char *keys; uint32_t raw; } service[] = {
@@ -143,8 +141,8 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
         {"Down Right", 0x20}, {"Up Right", 0x80}, {"m a", 0x1100}, {"m a", 0x1100},
     };
     for (const auto &s : service)
-        press(s.keys, s.raw);
-    ASSERT_TRUE(wait_until([&] { return out().find("wrote \"shot0_0001.png\"") != std::string::npos; }, 15))
+        ASSERT_TRUE(press(s.keys, s.raw)) << s.keys;
+    ASSERT_TRUE(wait_until([&] { return out().find("wrote \"shot0_0001.png\"") != std::string::npos; }))
         << out() << err();
     // Each shot holds the picture as it was at that moment, moved on by whole columns.
     int moved[2];
@@ -161,15 +159,15 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
     // Back in the menu, the window shows twice the screen; closing it ends
     // the service and the device, with the screen as it was.
     EXPECT_EQ(attach().status, 0);
-    ASSERT_TRUE(wait_for_text(60, 116, "exit", 15)) << err();
-    acted_on();
+    ASSERT_TRUE(menu_shown()) << err();
+    polled();
     std::string shown = read_file(screen_dir + "/Xvfb_screen0");
     std::string geometry = xdotool("getwindowgeometry --shell " + id);
     int wx = -1, wy = -1, ww = 0, wh = 0;
     sscanf(geometry.c_str() + geometry.find("X="), "X=%d Y=%d WIDTH=%d HEIGHT=%d", &wx, &wy, &ww, &wh);
     EXPECT_EQ(ww * 1000 + wh, 640480) << geometry;
     xdotool("key Escape");
-    EXPECT_EQ(finish(15), 0) << err();
+    EXPECT_EQ(finish(), 0) << err();
     DecodedPng end = decode_png(in_work("end.png"));
     ASSERT_TRUE(end.ok) << end.error;
     int wrong = 0;

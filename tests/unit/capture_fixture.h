@@ -19,7 +19,6 @@ protected:
     void SetUp() override
     {
         fake_registers_reset();
-        nice_requests.clear();
         for (int i = 0; i < row_slots; i++)
             free(row_table[i]);
         free(row_table);
@@ -55,11 +54,6 @@ protected:
     void set_screen(uint32_t block, int width, int height)
     {
         register_file[block + 4] = uint32_t(height - 1) << 16 | uint32_t(width - 1);
-    }
-
-    void put_frame(uint32_t address, const std::vector<uint8_t> &bytes)
-    {
-        ASSERT_EQ(pwrite(mem_fd, bytes.data(), bytes.size(), address), ssize_t(bytes.size()));
     }
 
     // Rows sized for the test's own conversions, outside any grab.

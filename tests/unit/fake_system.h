@@ -2,8 +2,6 @@
 #pragma once
 #include <vector>
 
-// Nice values the code under test asked for, in order; none is applied.
-extern std::vector<int> nice_requests;
-
-// Pauses asked for, in microseconds, in order; none is waited out.
-extern std::vector<unsigned> pauses;
+extern std::vector<int> nice_requests;  // nice values asked for, none applied
+extern std::vector<unsigned> pauses;    // pauses asked for in microseconds, none waited out
+extern int syncs;                       // calls of sync(), none made

@@ -17,20 +17,6 @@ TEST(ButtonRemap, DiagonalsSplitAndSideKeysMove)
         EXPECT_EQ(remap_buttons(c[0]), c[1]) << std::hex << c[0];
 }
 
-TEST(ButtonNames, LowestSetBitNamesTheMask)
-{
-    EXPECT_STREQ(button_name(0), "<none>");
-    EXPECT_STREQ(button_name(0x00000001), "UP");
-    EXPECT_STREQ(button_name(0x00000003), "UP");
-    EXPECT_STREQ(button_name(0x00000200), "SELECT");
-    EXPECT_STREQ(button_name(0x00008000), "Y");
-    EXPECT_STREQ(button_name(0x00C00000), "VOL DOWN");
-    EXPECT_STREQ(button_name(0x00800000), "VOL UP");
-    EXPECT_STREQ(button_name(0x08000000), "PUSH");
-    for (uint32_t unnamed : {0x00000002u, 0x00000006u, 0x00010000u, 0x01000000u, 0x80000000u})
-        EXPECT_EQ(button_name(unnamed), nullptr) << std::hex << unnamed;
-}
-
 // The button driver stands behind a pipe: each poll takes the next word.
 class ButtonPacing : public testing::Test {
 protected:
