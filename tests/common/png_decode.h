@@ -1,16 +1,14 @@
-// Reads a PNG back for the tests: its chunk names, header and RGB pixels.
+// PNG files for the tests: pictures handed to the device, shots read back.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 struct DecodedPng {
-    bool ok = false;
+    bool ok = false;  // the file is a whole 8-bit RGB PNG
     std::string error;
-    std::vector<std::string> chunks;  // in file order
     uint32_t width = 0, height = 0;
-    int bit_depth = 0, color_type = 0, interlace = 0, compression = 0, filter = 0;
-    std::vector<uint8_t> rgb;  // width * height * 3, when the header is 8-bit RGB
+    std::vector<uint8_t> rgb;  // width * height * 3
 };
 
 DecodedPng decode_png(const std::string &path);

@@ -3,14 +3,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-std::vector<int> nice_requests;
 std::vector<unsigned> pauses;
 int syncs;
 
 // Raising the test's own priority would only slow the machine down.
-extern "C" int setpriority(int, id_t, int prio) noexcept
+extern "C" int setpriority(int, id_t, int) noexcept
 {
-    nice_requests.push_back(prio);
     return 0;
 }
 

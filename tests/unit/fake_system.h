@@ -2,6 +2,5 @@
 #pragma once
 #include <vector>
 
-extern std::vector<int> nice_requests;  // nice values asked for, none applied
-extern std::vector<unsigned> pauses;    // pauses asked for in microseconds, none waited out
-extern int syncs;                       // calls of sync(), none made
+extern std::vector<unsigned> pauses;  // pauses asked for in microseconds, none waited out
+extern int syncs;                     // calls of sync(), none made

@@ -1,6 +1,7 @@
 #include "capture/grab.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 // Each row: the registers, then the frame they describe or its refusal.
 TEST(DecodeGeometry, StridesAndScreenSizeGiveTheFrameOrARefusal)
@@ -37,10 +38,7 @@ TEST(DecodeGeometry, StridesAndScreenSizeGiveTheFrameOrARefusal)
         FrameGeometry g;
         EXPECT_EQ(decode_geometry(c.hstride, c.vstride, c.screen, &g), c.usable)
             << c.hstride << " " << c.vstride << " " << std::hex << c.screen;
-        EXPECT_EQ(g.width, c.width);
-        EXPECT_EQ(g.height, c.height);
-        EXPECT_EQ(g.bpp, c.bpp);
-        EXPECT_EQ(g.stride, c.stride);
-        EXPECT_EQ(g.size, c.size);
+        EXPECT_EQ(std::make_tuple(g.width, g.height, g.bpp, g.stride, g.size),
+                  std::make_tuple(c.width, c.height, c.bpp, c.stride, c.size));
     }
 }
