@@ -13,7 +13,6 @@
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <string>
 
 static volatile uint32_t *regs;   // the register window, once mapped
 
@@ -27,7 +26,7 @@ static void open_step(const char *s)
         FILE *f = freopen(path, "r", fopen("/dev/null", "r"));
         fd = f ? fileno(f) : -1;
     } else if (comma) {
-        fd = openat(open(std::string(path, comma).c_str(), O_RDONLY | O_DIRECTORY), comma + 1, O_RDONLY);
+        fd = openat(open(strndup(path, (size_t)(comma - path)), O_RDONLY | O_DIRECTORY), comma + 1, O_RDONLY);
     } else {
         fd = open(path, O_RDONLY);
     }
@@ -75,9 +74,8 @@ static void step(const char *s)
         if (fd < 0 || ioctl(fd, FBIOGET_FSCREENINFO, &fix) == -1 || ioctl(fd, FBIOGET_VSCREENINFO, &var) == -1)
             printf("errno %d\n", errno);
         else
-            printf("id=%.16s smem_start=%08lx len=%u line=%u %ux%u@%u red=%u/%u\n", fix.id, fix.smem_start,
-                   fix.smem_len, fix.line_length, var.xres, var.yres, var.bits_per_pixel, var.red.offset,
-                   var.red.length);
+            printf("id=%.16s start=%08lx len=%u line=%u %ux%u@%u red=%u/%u\n", fix.id, fix.smem_start, fix.smem_len,
+                   fix.line_length, var.xres, var.yres, var.bits_per_pixel, var.red.offset, var.red.length);
     } else if (!strcmp(s, "descriptors")) {
         // Copies of the button driver's descriptor read as the driver (4
         // bytes every time); a number it held before reads as what it is now.

@@ -10,15 +10,12 @@ namespace {
 TEST(DisplayModel, SyncFlagClearsWhereAOneIsWrittenAndLayersApplyAtTheNextSync)
 {
     static uint32_t window[0x10000 / 4], palette[LAYER_COUNT][256];
-    display_state d{};
-    d.regs = window;
-    d.palette = palette;
-    window[0x308C / 4] = 0x3;
+    display_state d{nullptr, 0, window, palette, {}, 0};
     window[0x4058 / 4] = d.shown[LAYER_P1].control = 0x44320023;
     // Each row: a store (offset 0: a sync), then the status and the control
     // layer 1 is shown with.
     static const struct { uint32_t offset, value, status, shown; } steps[] = {
-        {0, 0, 0x403, 0x44320023}, {0x308C, 0x003, 0x403, 0x44320023}, {0x308C, 0x403, 0x003, 0x44320023},
+        {0, 0, 0x400, 0x44320023}, {0x308C, 0x003, 0x403, 0x44320023}, {0x308C, 0x403, 0x003, 0x44320023},
         {0x308C, 0x403, 0x003, 0x44320023}, {0x405C, 1, 0x003, 0x44320023}, {0x4060, 320, 0x003, 0x44320023},
         {0x4058, 0x443A0033, 0x003, 0x44320023}, {0x4070, 0x0100FFFF, 0x003, 0x44320023}, {0, 0, 0x403, 0x443A0023},
     };

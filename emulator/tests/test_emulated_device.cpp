@@ -39,7 +39,7 @@ TEST_F(EmulatedDevice, ProgramsReachTheEmulatedDeviceAndNoHostDevice)
 {
     static const struct { const char *step, *out; } cases[] = {
         {"regs", "screen=00ef013f p1=44320023@03101000 status=00000003"},
-        {"fb0", "id=emu-lcd smem_start=03101000 len=153600 line=640 320x240@16 red=11/5"},
+        {"fb0", "id=emu-lcd start=03101000 len=153600 line=640 320x240@16 red=11/5"},
         {"descriptors", "8 8 8 8 256"}, {"sync", "acknowledged ctl=443a0023 palette=00000000"},
         {"open=/dev/GPIO", "read 4 00001234"}, {"open=gpio-link", "read 4 00001234"},
         {"open=mem-up", "read 4 00000000"}, {"openat=/dev,../dev/GPIO", "read 4 00001234"},
