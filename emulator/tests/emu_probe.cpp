@@ -14,6 +14,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+static int mem = -1;              // /dev/mem, once opened
 static volatile uint32_t *regs;   // the register window, once mapped
 
 // open=PATH, openat=DIR,NAME or freopen=PATH: what the open reaches, by
@@ -41,9 +42,11 @@ static void open_step(const char *s)
 static void step(const char *s)
 {
     printf("%s ", s);
-    if (!strcmp(s, "regs")) {
-        int fd = open("/dev/mem", O_RDWR);
-        void *m = fd < 0 ? MAP_FAILED : mmap(nullptr, 0x10000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0xC0000000);
+    if (!strcmp(s, "mem")) {
+        mem = open("/dev/mem", O_RDWR);
+        printf(mem < 0 ? "errno %d\n" : "ok\n", errno);
+    } else if (!strcmp(s, "regs")) {
+        void *m = mmap(nullptr, 0x10000, PROT_READ | PROT_WRITE, MAP_SHARED, mem, 0xC0000000);
         regs = m == MAP_FAILED ? nullptr : (volatile uint32_t *)m;
         if (!regs)
             printf("errno %d\n", errno);
@@ -55,8 +58,6 @@ static void step(const char *s)
         // entry. Right after an acknowledge the flag is clear, unless a new
         // sync came in between, which is rare: a flag that stays set after
         // most acknowledges is not cleared by them.
-        regs[0x405C / 4] = 1;
-        regs[0x4060 / 4] = 320;
         regs[0x4058 / 4] = (regs[0x4058 / 4] & 0xFFFF) | 0x443A0010;
         regs[0x4070 / 4] = 0x0100FFFF;
         int clear = 0;
@@ -98,9 +99,8 @@ __attribute__((constructor)) static void early(void)
 {
     FILE *f = fopen("/proc/self/stat", "r");
     printf("early %s\n", f ? "fopen" : "no-fopen");
-    step("regs");
+    step("mem");
     step("open=/dev/GPIO");
-    fflush(stdout);
 }
 #else
 int main(int argc, char **argv)
