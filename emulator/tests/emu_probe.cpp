@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 static int mem = -1;              // /dev/mem, once opened
@@ -55,19 +56,21 @@ static void step(const char *s)
                    regs[0x308C / 4] & ~0x400u);
     } else if (!strcmp(s, "sync")) {
         // Layer 1 to 8 bits a pixel, applied at the next sync, and a palette
-        // entry. Right after an acknowledge the flag is clear, unless a new
-        // sync came in between, which is rare: a flag that stays set after
-        // most acknowledges is not cleared by them.
+        // entry; then ten syncs, each seen as the flag going from clear to
+        // set. An acknowledge clears it where stores are caught; elsewhere
+        // its pulse ends by itself. A flag that stays set shows as fewer.
         regs[0x4058 / 4] = (regs[0x4058 / 4] & 0xFFFF) | 0x443A0010;
         regs[0x4070 / 4] = 0x0100FFFF;
-        int clear = 0;
-        for (int i = 0; i < 10; i++) {
-            while (!(regs[0x308C / 4] & 0x400))
-                sched_yield();
-            regs[0x308C / 4] = regs[0x308C / 4] | 0x400;
-            clear += !(regs[0x308C / 4] & 0x400);
+        int syncs = 0;
+        bool was = true;   // a flag set already may be from before the stores
+        for (time_t end = time(nullptr) + 10; syncs < 10 && time(nullptr) < end; sched_yield()) {
+            bool set = regs[0x308C / 4] & 0x400;
+            if (set)
+                regs[0x308C / 4] = regs[0x308C / 4] | 0x400;
+            syncs += set && !was;
+            was = set;
         }
-        printf("%s ctl=%08x palette=%08x\n", clear >= 8 ? "acknowledged" : "stuck", regs[0x4058 / 4], regs[0x4070 / 4]);
+        printf("%d ctl=%08x palette=%08x\n", syncs, regs[0x4058 / 4], regs[0x4070 / 4]);
     } else if (!strcmp(s, "fb0")) {
         fb_fix_screeninfo fix;
         fb_var_screeninfo var;

@@ -40,7 +40,7 @@ TEST_F(EmulatedDevice, ProgramsReachTheEmulatedDeviceAndNoHostDevice)
     static const struct { const char *step, *out; } cases[] = {
         {"mem", "ok"}, {"regs", "screen=00ef013f p1=44320023@03101000 status=00000003"},
         {"fb0", "id=emu-lcd start=03101000 len=153600 line=640 320x240@16 red=11/5"},
-        {"descriptors", "8 8 8 8 256"}, {"sync", "acknowledged ctl=443a0023 palette=00000000"},
+        {"descriptors", "8 8 8 8 256"}, {"sync", "10 ctl=443a0023 palette=00000000"},
         {"open=/dev/GPIO", "read 4 00001234"}, {"open=gpio-link", "read 4 00001234"},
         {"open=mem-up", "read 4 00000000"}, {"openat=/dev,../dev/GPIO", "read 4 00001234"},
         {"open=/proc/self/cwd/../../dev/GPIO", "read 4 00001234"}, {"open=/proc/self/root/dev/fb0", "read 4 ffffffff"},
@@ -73,15 +73,16 @@ TEST_F(EmulatedDevice, ProgramsReachTheEmulatedDeviceAndNoHostDevice)
 TEST_F(EmulatedDevice, StoresUnseenDevicesMissingAndEarlyCallsStillWork)
 {
     std::string r = run(EMU_RUNNER " --shim " EMU_SHIM_UNTRAPPED " -- " EMU_PROBE " mem regs sync");
-    EXPECT_NE(r.find("ctl=443a0023 palette=0100ffff\n"), std::string::npos) << r;
+    EXPECT_NE(r.find("\nsync 10 ctl=443a0023 palette=0100ffff\n"), std::string::npos) << r;
     // Opens only: nothing here may read this machine's memory.
     const std::string missing = "mem errno 2\nopen=/dev/GPIO errno 2\nfb0 errno 2\n";
     EXPECT_EQ(run(EMU_RUNNER " --without mem --without GPIO --without fb0 -- " EMU_PROBE " mem open=/dev/GPIO fb0"),
               missing);
     EXPECT_EQ(run("env -u TAVRO_EMU_ROOT LD_PRELOAD=" EMU_SHIM " " EMU_PROBE " mem open=/dev/GPIO fb0"), missing);
     // Preloaded into the probe alone, never into the runner, which has no shim.
-    r = run(EMU_RUNNER " --buttons 1234@0-600 -- sh -c 'LD_PRELOAD=$LD_PRELOAD:" EMU_EARLY " exec " EMU_PROBE "'");
-    EXPECT_EQ(r, "early fopen\nmem ok\nopen=/dev/GPIO read 4 00001234\n");
+    EXPECT_EQ(run(EMU_RUNNER " --buttons 1234@0-600 -- sh -c 'LD_PRELOAD=$LD_PRELOAD:" EMU_EARLY
+                  " exec " EMU_PROBE "'"),
+              "early fopen\nmem ok\nopen=/dev/GPIO read 4 00001234\n");
 }
 
 }  // namespace
