@@ -18,14 +18,14 @@
 static int mem = -1;              // /dev/mem, once opened
 static volatile uint32_t *regs;   // the register window, once mapped
 
-// open=PATH, openat=DIR,NAME or freopen=PATH: what the open reaches, by
-// what a read of it gives.
+// open=PATH, openat=DIR,NAME, fopen=PATH or freopen=PATH: what the open
+// reaches, by what a read of it gives.
 static void open_step(const char *s)
 {
     const char *path = strchr(s, '=') + 1, *comma = strchr(path, ',');
     int fd;
     if (s[0] == 'f') {
-        FILE *f = freopen(path, "r", fopen("/dev/null", "r"));
+        FILE *f = s[1] == 'r' ? freopen(path, "r", fopen("/dev/null", "r")) : fopen(path, "r");
         fd = f ? fileno(f) : -1;
     } else if (comma) {
         fd = openat(open(strndup(path, (size_t)(comma - path)), O_RDONLY | O_DIRECTORY), comma + 1, O_RDONLY);
@@ -103,7 +103,7 @@ __attribute__((constructor)) static void early(void)
     FILE *f = fopen("/proc/self/stat", "r");
     printf("early %s\n", f ? "fopen" : "no-fopen");
     step("mem");
-    step("open=/dev/GPIO");
+    step("fopen=/dev/GPIO");
 }
 #else
 int main(int argc, char **argv)

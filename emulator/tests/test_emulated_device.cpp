@@ -39,7 +39,7 @@ TEST_F(EmulatedDevice, ProgramsReachTheEmulatedDeviceAndNoHostDevice)
         {"mem", "ok"}, {"regs", "screen=00ef013f p1=44320023@03101000 status=00000003"},
         {"fb0", "id=emu-lcd start=03101000 len=153600 line=640 320x240@16 red=11/5"},
         {"descriptors", "8 8 8 8 256"}, {"sync", "10 ctl=443a0023 palette=00000000"},
-        {"open=/dev/GPIO", "read 4 00001234"}, {"open=gpio-link", "read 4 00001234"},
+        {"fopen=/dev/GPIO", "read 4 00001234"}, {"open=gpio-link", "read 4 00001234"},
         {"open=mem-up", "read 4 00000000"}, {"openat=/dev,../dev/GPIO", "read 4 00001234"},
         {"open=/proc/self/cwd/../../dev/GPIO", "read 4 00001234"}, {"open=/proc/self/root/dev/fb0", "read 4 ffffffff"},
         {"open=kmem-link", "errno 13"}, {"freopen=kmem-link", "errno 13"}, {"open=//dev/./fb1", "errno 13"},
@@ -78,7 +78,7 @@ TEST_F(EmulatedDevice, StoresUnseenDevicesMissingAndEarlyCallsStillWork)
     // Preloaded into the probe alone, never into the runner, which has no shim.
     EXPECT_EQ(run(EMU_RUNNER " --buttons 1234@0-600 -- sh -c 'LD_PRELOAD=$LD_PRELOAD:" EMU_EARLY
                   " exec " EMU_PROBE "'"),
-              "early fopen\nmem ok\nopen=/dev/GPIO read 4 00001234\n");
+              "early fopen\nmem ok\nfopen=/dev/GPIO read 4 00001234\n");
 }
 
 }  // namespace
