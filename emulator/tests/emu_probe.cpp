@@ -5,7 +5,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fb.h>
-#include <sched.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -33,11 +32,10 @@ static void open_step(const char *s)
         fd = open(path, O_RDONLY);
     }
     uint32_t w = 0;
-    int n = fd < 0 ? -1 : (int)read(fd, &w, 4);
-    if (fd < 0)
+    if (fd < 0 || read(fd, &w, 4) != 4)
         printf("errno %d\n", errno);
     else
-        printf("read %d %08x\n", n, w);
+        printf("read %08x\n", w);
 }
 
 static void step(const char *s)
@@ -63,7 +61,7 @@ static void step(const char *s)
         regs[0x4070 / 4] = 0x0100FFFF;
         int syncs = 0;
         bool was = true;   // a flag set already may be from before the stores
-        for (time_t end = time(nullptr) + 10; syncs < 10 && time(nullptr) < end; sched_yield()) {
+        for (time_t end = time(nullptr) + 10; syncs < 10 && time(nullptr) < end; usleep(100)) {
             bool set = regs[0x308C / 4] & 0x400;
             if (set)
                 regs[0x308C / 4] = regs[0x308C / 4] | 0x400;
@@ -100,8 +98,7 @@ static void step(const char *s)
 // first, when nothing of the shim is set up yet.
 __attribute__((constructor)) static void early(void)
 {
-    FILE *f = fopen("/proc/self/stat", "r");
-    printf("early %s\n", f ? "fopen" : "no-fopen");
+    printf("early %s\n", fopen("/proc/self/stat", "r") ? "fopen" : "no-fopen");
     step("mem");
     step("fopen=/dev/GPIO");
 }
