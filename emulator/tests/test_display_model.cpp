@@ -9,6 +9,7 @@ namespace {
 
 TEST(DisplayModel, SyncFlagClearsWhereAOneIsWrittenAndLayersApplyAtTheNextSync)
 {
+    // The model over a register window of its own, layer 1 shown at 16 bits.
     static uint32_t window[0x10000 / 4], palette[LAYER_COUNT][256];
     display_state d{nullptr, 0, window, palette, {}, 0};
     window[0x4058 / 4] = d.shown[LAYER_P1].control = 0x44320023;
