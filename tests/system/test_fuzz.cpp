@@ -4,27 +4,13 @@
 // that a failure names; the runs are numbered from the seed.
 #include "interactive.h"
 
-#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <random>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-static unsigned first_seed()
-{
-    static const char *given = getenv("TAVRO_FUZZ_SEED");
-    static unsigned seed = given && *given ? unsigned(strtoul(given, nullptr, 0)) : std::random_device()();
-    return seed;
-}
-
-static int run_count(int fallback)
-{
-    const char *given = getenv("TAVRO_FUZZ_RUNS");
-    return given && *given ? atoi(given) : fallback;
-}
 
 class Fuzz : public InteractiveTest {
 protected:
@@ -32,25 +18,40 @@ protected:
     uint32_t any() { return uint32_t(rng()); }
     uint32_t below(uint32_t n) { return any() % n; }
     bool chance(unsigned percent) { return below(100) < percent; }
-
     bool temp_left() { return system(("ls -A " + work + " | grep -q '^.tavro-'").c_str()) == 0; }
+
+    int runs(int fallback)
+    {
+        const char *given = getenv("TAVRO_FUZZ_RUNS");
+        return given && *given ? atoi(given) : fallback;
+    }
+    // Seeds the generator for a run; the seed that names the run.
+    std::string seed(int run)
+    {
+        static const char *given = getenv("TAVRO_FUZZ_SEED");
+        static unsigned first = given && *given ? unsigned(strtoul(given, nullptr, 0)) : std::random_device()();
+        rng.seed(first + unsigned(run));
+        return "TAVRO_FUZZ_SEED=" + std::to_string(first + unsigned(run));
+    }
 };
 
-static const uint64_t REGS = 0xC0000000;
 // In the order of the visible-layer choice: p0, s0, p1, s1.
 static const uint32_t GROUP[4] = {0x400C, 0x440C, 0x4040, 0x4440};
 static const uint32_t FILLED[4] = {0x02800000, 0x03800000, 0x03101000, 0x03C00000};
 static const uint32_t CODE[3] = {0x443A, 0x4432, 0xC653};
+// The device's memory ends after the register window.
+static const uint64_t MEMORY_END = 0xC0010000;
 
 // What a shot of the memory must hold: the line start steps by whole
 // pixels of the stride, and pixels past the copy are black.
-static std::vector<uint8_t> expected_shot(int fd, uint32_t address, int64_t bytes, int64_t pixels, int64_t size,
-                                          int w, int h)
+static std::vector<uint8_t> expected_shot(const std::string &memory, uint32_t address, int64_t bytes, int64_t pixels,
+                                          int64_t size, int w, int h)
 {
     std::vector<uint8_t> mem(static_cast<size_t>(size)), rgb(static_cast<size_t>(w) * h * 3, 0);
-    if (pread(fd, mem.data(), mem.size(), off_t(address)) != ssize_t(size))
-        return {};
-    for (int64_t y = 0; y < h; y++)
+    int fd = open(memory.c_str(), O_RDONLY);
+    bool read_ok = fd >= 0 && pread(fd, mem.data(), mem.size(), off_t(address)) == ssize_t(size);
+    close(fd);
+    for (int64_t y = 0; read_ok && y < h; y++)
         for (int64_t x = 0; x < w; x++) {
             int64_t at = (y * pixels + x) * bytes;
             if (at + bytes > size)
@@ -66,108 +67,78 @@ static std::vector<uint8_t> expected_shot(int fd, uint32_t address, int64_t byte
                 out[0] = p[2], out[1] = p[1], out[2] = p[0];
             }
         }
-    return rgb;
+    return read_ok ? rgb : std::vector<uint8_t>();
 }
 
 TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
 {
-    // One device stays up; each run writes its registers and takes a shot.
-    runner = fork();
-    if (runner == 0) {
-        setpgid(0, 0);
-        exec_in(work, {TAVRO_EMU, "--dir", device, "--", "/bin/sleep", "600"});
-    }
-    setpgid(runner, runner);
-    group = runner;  // ended with the test
-    std::string children = "/proc/" + std::to_string(runner) + "/task/" + std::to_string(runner) + "/children";
-    ASSERT_TRUE(wait_until([&] { return !read_file(children).empty(); }));
-    int mem = open((device + "/dev/mem").c_str(), O_RDWR);
-    struct stat st;
-    ASSERT_TRUE(mem >= 0 && fstat(mem, &st) == 0);
-    std::vector<std::string> shot = device_command({"--attach", "--dir", device});
-    shot.push_back("shot.png");
-    auto put = [&](uint32_t offset, uint32_t value) {
-        uint8_t le[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-        return pwrite(mem, le, 4, off_t(REGS + offset)) == 4;
-    };
-
-    for (int run = 0, runs = run_count(250); run < runs; run++) {
-        unsigned seed = first_seed() + unsigned(run);
-        rng.seed(seed);
-        SCOPED_TRACE("TAVRO_FUZZ_SEED=" + std::to_string(seed));
+    for (int run = 0; run < runs(250); run++) {
+        SCOPED_TRACE(seed(run));
+        // The device starts with these registers over its layers' frames.
+        std::vector<std::string> registers;
+        auto put = [&](uint32_t offset, uint32_t value) {
+            registers.insert(registers.end(), {"--reg", std::to_string(offset) + "=" + std::to_string(value)});
+        };
         int width[2], height[2];
         for (int block = 0; block < 2; block++) {
             width[block] = 1 + int(below(chance(95) ? 400 : 4096));
             height[block] = 1 + int(below(chance(95) ? 300 : 4096));
             // Bits above the fields are noise the program must leave out.
-            ASSERT_TRUE(put(0x4004 + 0x400 * block, uint32_t(height[block] - 1) << 16 | uint32_t(width[block] - 1) |
-                                                      (any() & 0xF000F000)));
+            put(0x4004 + 0x400 * block, uint32_t(height[block] - 1) << 16 | uint32_t(width[block] - 1) |
+                                            (any() & 0xF000F000));
         }
-        uint32_t hstride[4], vstride[4], address[4], control[4];
-        for (int l = 0; l < 4; l++) {
-            int w = width[GROUP[l] > 0x4400];
-            hstride[l] = chance(85) ? 1 + below(3) : chance(50) ? below(6) : any();
-            bool known = hstride[l] >= 1 && hstride[l] <= 3;
-            uint32_t code = known && chance(80) ? CODE[hstride[l] - 1] : any() >> 16;
-            control[l] = code << 16 | (any() & 0xFFEF);  // any enable bits; no apply
-            vstride[l] = chance(70) ? (w + below(64)) * hstride[l] : chance(50) ? below(5000) : any();
-            address[l] = chance(85) ? FILLED[below(4)] + below(0x40000) : any();
-            if (address[l] >= 0xBC000000 && address[l] < REGS + 0x10000)
-                address[l] -= 0x40000000;  // no frame over the registers, which the device changes
-            ASSERT_TRUE(put(GROUP[l] + 0x18, control[l]) && put(GROUP[l] + 0x1C, hstride[l]) &&
-                        put(GROUP[l] + 0x20, vstride[l]) && put(GROUP[l] + 0x2C, address[l]));
-        }
+        // The layer shot is the last one enabled, p0 if none is.
         int top = 0;
-        for (int l = 1; l < 4; l++)
-            if (control[l] & 0x20)
-                top = l;
+        uint32_t hstride = 0, vstride = 0, address = 0;
+        for (int l = 0; l < 4; l++) {
+            uint32_t hs = chance(85) ? 1 + below(3) : chance(50) ? below(6) : any();
+            uint32_t code = hs >= 1 && hs <= 3 && chance(80) ? CODE[hs - 1] : any() >> 16;
+            uint32_t control = code << 16 | (any() & 0xFFEF);  // any enable bits; no apply
+            uint32_t vs = chance(70) ? (width[GROUP[l] > 0x4400] + below(64)) * hs : chance(50) ? below(5000) : any();
+            uint32_t at = chance(85) ? FILLED[below(4)] + below(0x40000) : any();
+            if (at >= 0xBC000000 && at < MEMORY_END)
+                at -= 0x40000000;  // no frame over the registers, which the device changes
+            put(GROUP[l] + 0x18, control), put(GROUP[l] + 0x1C, hs), put(GROUP[l] + 0x20, vs), put(GROUP[l] + 0x2C, at);
+            if (l == 0 || control & 0x20)
+                top = l, hstride = hs, vstride = vs, address = at;
+        }
         int w = width[GROUP[top] > 0x4400], h = height[GROUP[top] > 0x4400];
-        int64_t bytes = hstride[top], pixels = bytes ? vstride[top] / bytes : 0, size = pixels * h * bytes;
+        int64_t bytes = hstride, pixels = bytes ? vstride / bytes : 0, size = pixels * h * bytes;
         bool fits = bytes >= 1 && bytes <= 3 && pixels > 0 && pixels <= INT32_MAX && size <= (64 << 20) &&
-                    address[top] + uint64_t(size) <= uint64_t(st.st_size);
+                    address + uint64_t(size) <= MEMORY_END;
 
-        unlink(in_work("shot.png").c_str());
-        RunResult r = run_program(shot, work);
+        RunResult r = tavro({"shot.png"}, registers);
         EXPECT_EQ(r.status, fits ? 0 : 255) << r.err;
         EXPECT_FALSE(temp_left());
-        if (!fits) {
-            EXPECT_FALSE(file_exists(in_work("shot.png")));
-            continue;
-        }
+        EXPECT_EQ(file_exists(in_work("shot.png")), fits);
         DecodedPng png = decode_png(in_work("shot.png"));
-        EXPECT_TRUE(png.ok && png.width == unsigned(w) && png.height == unsigned(h)) << png.error;
-        EXPECT_TRUE(png.rgb == expected_shot(mem, address[top], bytes, pixels, size, w, h))
-            << "layer " << top << " at " << std::hex << address[top] << ", " << std::dec << w << "x" << h
-            << ", hstride " << bytes << ", vstride " << vstride[top];
+        EXPECT_TRUE(!fits || (png.width == unsigned(w) && png.height == unsigned(h) &&
+                              png.rgb == expected_shot(device + "/dev/mem", address, bytes, pixels, size, w, h)))
+            << "layer " << top << " at " << std::hex << address << ", " << std::dec << w << "x" << h
+            << ", hstride " << bytes << ", vstride " << vstride << ": " << png.error;
+        unlink(in_work("shot.png").c_str());
     }
-    close(mem);
 }
 
 TEST_F(Fuzz, StartsWithRandomComboAndPidFilesHangNothingAndKeepEveryFile)
 {
     enum Plant { NONE, BYTES, FIFO, FOLDER, LINK, HARD_LINK, PLANTS };
-    const uint8_t defaults[12] = {0, 1, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
-    for (int run = 0, runs = run_count(12); run < runs; run++) {
-        unsigned seed = first_seed() + unsigned(run);
-        rng.seed(seed);
-        SCOPED_TRACE("TAVRO_FUZZ_SEED=" + std::to_string(seed));
-        std::string victim = in_work("victim"), pid_path = device + "/tmp/tavro.pid";
+    const std::string defaults("\0\x01\0\0\0\x08\0\0\0\0\0\0", 12);
+    std::string combo = in_work("tavro.bcfg"), pid_path = device + "/tmp/tavro.pid", victim = in_work("victim");
+    for (int run = 0; run < runs(12); run++) {
+        SCOPED_TRACE(seed(run));
         ASSERT_EQ(system(("rm -rf " + work + "/* " + device + "; mkdir -p " + device + "/tmp; echo keep >" + victim)
                              .c_str()), 0);
-        std::string combo(below(17), '\0');
-        for (char &c : combo)
+        std::string bytes(below(17), '\0');
+        for (char &c : bytes)
             c = char(chance(70) ? 0 : any());
         Plant at_combo = Plant(below(PLANTS)), at_pid = Plant(below(PLANTS));
         const struct { Plant plant; std::string path, text; } plants[] = {
-            {at_combo, in_work("tavro.bcfg"), combo}, {at_pid, pid_path, std::to_string(int(any() % 100000))}};
+            {at_combo, combo, bytes}, {at_pid, pid_path, std::to_string(below(100000))}};
         for (const auto &p : plants) {
             int made = 0;
-            FILE *f = nullptr;
             switch (p.plant) {
-            case BYTES:
-                made = (f = fopen(p.path.c_str(), "wb")) && fwrite(p.text.data(), 1, p.text.size(), f) == p.text.size();
-                made = f && fclose(f) == 0 && made ? 0 : -1;
-                break;
+            case BYTES: std::ofstream(p.path) << p.text; break;
             case FIFO: made = mkfifo(p.path.c_str(), 0644); break;
             case FOLDER: made = mkdir(p.path.c_str(), 0755); break;
             case LINK: made = symlink(victim.c_str(), p.path.c_str()); break;
@@ -191,26 +162,25 @@ TEST_F(Fuzz, StartsWithRandomComboAndPidFilesHangNothingAndKeepEveryFile)
             return !pid.empty() && out().find("child starting with pid " + pid + "\n") != std::string::npos;
         };
         ASSERT_TRUE(wait_until([&] { return !err().empty() || named(); })) << out();
+        set_buttons(0);
         if (err().empty()) {
-            hold(0);
-            RunResult r = attach();
-            EXPECT_EQ(r.out, "other instance detected (pid " + pid + "), signaled and exiting\n");
-            ASSERT_TRUE(wait_until([&] { return out().find("tavro: signal received\n") != std::string::npos; }));
-            ASSERT_TRUE(wait_until([&] { return reg(0x4058) >> 16 == 0x443A; })) << "no menu after the stop";
+            // Stopped by a second start, or at once by a signal of its own.
+            if (chance(50))
+                kill(atoi(pid.c_str()), SIGUSR1);
+            else
+                EXPECT_EQ(attach().out, "other instance detected (pid " + pid + "), signaled and exiting\n");
+            ASSERT_TRUE(wait_until([&] { return reg(P1_CONTROL) >> 16 == 0x443A; })) << "no menu after the stop";
             tap(RAW_DOWN);
             set_buttons(RAW_MENU);
         }
         EXPECT_EQ(finish(), 0);
-        std::string messages = err();
-        EXPECT_LE(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+        EXPECT_LE(count_of(err(), "\n"), 1) << err();
         EXPECT_EQ(read_file(victim), "keep\n");
         EXPECT_FALSE(temp_left());
-        EXPECT_EQ(reg(0x4058) >> 16, 0x4432u) << "the screen was not given back";
+        EXPECT_EQ(reg(P1_CONTROL) >> 16, 0x4432u) << "the screen was not given back";
         if (at_combo == NONE || at_combo == BYTES) {
-            std::string saved(reinterpret_cast<const char *>(defaults), 12);
-            if (at_combo == BYTES)
-                saved.replace(0, std::min<size_t>(combo.size(), 12), combo.substr(0, 12));
-            EXPECT_TRUE(read_file(in_work("tavro.bcfg")) == saved);
+            std::string saved = at_combo == BYTES ? bytes.substr(0, 12) : "";
+            EXPECT_TRUE(read_file(combo) == saved + defaults.substr(saved.size())) << "the combo file was cut off";
         }
     }
 }
