@@ -103,12 +103,8 @@ TEST_F(Service, WhatLiesAtItsPathsIsCheckedBeforeUse)
     // shoots; and the options of the device.
     enum Plant { NOTHING, STALE_PID, LINK, HARD_LINK, FIFO, LOCKED_UNNAMED, NO_COMBO, MENU_COMBO, COMBO_FIFO,
                  SHOT_FIFO, ALL_SERIES, SHOTS_GONE };
-    const struct {
-        Plant plant;
-        bool refused;
-        std::string next, says;
-        std::vector<std::string> options = {"--wait-all"};
-    } cases[] = {
+    const struct { Plant plant; bool refused; std::string next, says;
+                   std::vector<std::string> options = {"--wait-all"}; } cases[] = {
         {STALE_PID, false, "shot0_0000.png", "tavro: wrote \"shot0_0001.png\".\n"},
         {LINK, true, "shot0_0000.png", "tavro: can't create \"/tmp/tavro.pid\": "},
         {HARD_LINK, true, "shot0_0000.png", "tavro: \"/tmp/tavro.pid\" is not a plain file: stopping\n"},
@@ -122,9 +118,11 @@ TEST_F(Service, WhatLiesAtItsPathsIsCheckedBeforeUse)
         {SHOT_FIFO, false, "shot1_0000.png", "tavro: wrote \"shot1_0001.png\".\n"},
         {ALL_SERIES, false, "<none>", "tavro: wrote \"shot0_0001.png\".\n"},
         {SHOTS_GONE, false, "shot0_0000.png", "tavro: failed to open \"shot0_0000.png\"\ntavro: write_png() failed\n"},
-        {NOTHING, false, "shot0_0000.png", "tavro: bad bpp: -1\n", {"--wait-all", "--layer", "s1:on,format=16,hstride=0"}},
+        {NOTHING, false, "shot0_0000.png", "tavro: bad bpp: -1\n",
+         {"--wait-all", "--layer", "s1:on,format=16,hstride=0"}},
         // A shot long enough for the stop to come while it is taken.
-        {NOTHING, false, "shot0_0000.png", "tavro: wrote \"shot0_0001.png\".\n", {"--wait-all", "--screen", "2048x1536"}},
+        {NOTHING, false, "shot0_0000.png", "tavro: wrote \"shot0_0001.png\".\n",
+         {"--wait-all", "--screen", "2048x1536"}},
     };
     std::string path = device + "/tmp/tavro.pid", victim = in_work("victim");
     signal(SIGUSR1, [](int) { signalled = 1; });
