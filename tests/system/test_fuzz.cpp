@@ -44,14 +44,13 @@ static const uint64_t MEMORY_END = 0xC0010000;
 
 // What a shot of the memory must hold: the line start steps by whole
 // pixels of the stride, and pixels past the copy are black.
-static std::vector<uint8_t> expected_shot(const std::string &memory, uint32_t address, int64_t bytes, int64_t pixels,
-                                          int64_t size, int w, int h)
+static std::vector<uint8_t> expected_shot(int fd, uint32_t address, int64_t bytes, int64_t pixels, int64_t size,
+                                          int w, int h)
 {
     std::vector<uint8_t> mem(static_cast<size_t>(size)), rgb(static_cast<size_t>(w) * h * 3, 0);
-    int fd = open(memory.c_str(), O_RDONLY);
-    bool read_ok = fd >= 0 && pread(fd, mem.data(), mem.size(), off_t(address)) == ssize_t(size);
-    close(fd);
-    for (int64_t y = 0; read_ok && y < h; y++)
+    if (pread(fd, mem.data(), mem.size(), off_t(address)) != ssize_t(size))
+        return {};
+    for (int64_t y = 0; y < h; y++)
         for (int64_t x = 0; x < w; x++) {
             int64_t at = (y * pixels + x) * bytes;
             if (at + bytes > size)
@@ -67,18 +66,32 @@ static std::vector<uint8_t> expected_shot(const std::string &memory, uint32_t ad
                 out[0] = p[2], out[1] = p[1], out[2] = p[0];
             }
         }
-    return read_ok ? rgb : std::vector<uint8_t>();
+    return rgb;
 }
 
 TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
 {
+    // One device stays up; each run writes its registers and takes a shot.
+    runner = fork();
+    if (runner == 0) {
+        setpgid(0, 0);
+        exec_in(work, {TAVRO_EMU, "--dir", device, "--", "/bin/sleep", "600"});
+    }
+    setpgid(runner, runner);
+    group = runner;  // ended with the test
+    std::string children = "/proc/" + std::to_string(runner) + "/task/" + std::to_string(runner) + "/children";
+    ASSERT_TRUE(wait_until([&] { return !read_file(children).empty(); }));
+    int mem = open((device + "/dev/mem").c_str(), O_RDWR);
+    ASSERT_GE(mem, 0);
+    auto put = [&](uint32_t offset, uint32_t value) {
+        uint8_t le[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+        ASSERT_EQ(pwrite(mem, le, 4, off_t(0xC0000000 + offset)), 4);
+    };
+    std::vector<std::string> shot = device_command({"--attach", "--dir", device});
+    shot.push_back("shot.png");
+
     for (int run = 0; run < runs(250); run++) {
         SCOPED_TRACE(seed(run));
-        // The device starts with these registers over its layers' frames.
-        std::vector<std::string> registers;
-        auto put = [&](uint32_t offset, uint32_t value) {
-            registers.insert(registers.end(), {"--reg", std::to_string(offset) + "=" + std::to_string(value)});
-        };
         int width[2], height[2];
         for (int block = 0; block < 2; block++) {
             width[block] = 1 + int(below(chance(95) ? 400 : 4096));
@@ -107,17 +120,18 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
         bool fits = bytes >= 1 && bytes <= 3 && pixels > 0 && pixels <= INT32_MAX && size <= (64 << 20) &&
                     address + uint64_t(size) <= MEMORY_END;
 
-        RunResult r = tavro({"shot.png"}, registers);
+        RunResult r = run_program(shot, work);
         EXPECT_EQ(r.status, fits ? 0 : 255) << r.err;
         EXPECT_FALSE(temp_left());
         EXPECT_EQ(file_exists(in_work("shot.png")), fits);
         DecodedPng png = decode_png(in_work("shot.png"));
         EXPECT_TRUE(!fits || (png.width == unsigned(w) && png.height == unsigned(h) &&
-                              png.rgb == expected_shot(device + "/dev/mem", address, bytes, pixels, size, w, h)))
+                              png.rgb == expected_shot(mem, address, bytes, pixels, size, w, h)))
             << "layer " << top << " at " << std::hex << address << ", " << std::dec << w << "x" << h
             << ", hstride " << bytes << ", vstride " << vstride << ": " << png.error;
         unlink(in_work("shot.png").c_str());
     }
+    close(mem);
 }
 
 TEST_F(Fuzz, StartsWithRandomComboAndPidFilesHangNothingAndKeepEveryFile)
