@@ -85,7 +85,7 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
     ASSERT_GE(mem, 0);
     auto put = [&](uint32_t offset, uint32_t value) {
         uint8_t le[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-        ASSERT_EQ(pwrite(mem, le, 4, off_t(0xC0000000 + offset)), 4);
+        return pwrite(mem, le, 4, off_t(0xC0000000 + offset)) == 4;
     };
     std::vector<std::string> shot = device_command({"--attach", "--dir", device});
     shot.push_back("shot.png");
@@ -97,12 +97,11 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
             width[block] = 1 + int(below(chance(95) ? 400 : 4096));
             height[block] = 1 + int(below(chance(95) ? 300 : 4096));
             // Bits above the fields are noise the program must leave out.
-            put(0x4004 + 0x400 * block, uint32_t(height[block] - 1) << 16 | uint32_t(width[block] - 1) |
-                                            (any() & 0xF000F000));
+            ASSERT_TRUE(put(0x4004 + 0x400 * block, uint32_t(height[block] - 1) << 16 | uint32_t(width[block] - 1) |
+                                                      (any() & 0xF000F000)));
         }
         // The layer shot is the last one enabled, p0 if none is.
-        int top = 0;
-        uint32_t hstride = 0, vstride = 0, address = 0;
+        struct { int layer; uint32_t hstride, vstride, address; } top = {};
         for (int l = 0; l < 4; l++) {
             uint32_t hs = chance(85) ? 1 + below(3) : chance(50) ? below(6) : any();
             uint32_t code = hs >= 1 && hs <= 3 && chance(80) ? CODE[hs - 1] : any() >> 16;
@@ -111,14 +110,15 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
             uint32_t at = chance(85) ? FILLED[below(4)] + below(0x40000) : any();
             if (at >= 0xBC000000 && at < MEMORY_END)
                 at -= 0x40000000;  // no frame over the registers, which the device changes
-            put(GROUP[l] + 0x18, control), put(GROUP[l] + 0x1C, hs), put(GROUP[l] + 0x20, vs), put(GROUP[l] + 0x2C, at);
+            ASSERT_TRUE(put(GROUP[l] + 0x18, control) && put(GROUP[l] + 0x1C, hs) && put(GROUP[l] + 0x20, vs) &&
+                        put(GROUP[l] + 0x2C, at));
             if (l == 0 || control & 0x20)
-                top = l, hstride = hs, vstride = vs, address = at;
+                top = {l, hs, vs, at};
         }
-        int w = width[GROUP[top] > 0x4400], h = height[GROUP[top] > 0x4400];
-        int64_t bytes = hstride, pixels = bytes ? vstride / bytes : 0, size = pixels * h * bytes;
+        int w = width[GROUP[top.layer] > 0x4400], h = height[GROUP[top.layer] > 0x4400];
+        int64_t bytes = top.hstride, pixels = bytes ? top.vstride / bytes : 0, size = pixels * h * bytes;
         bool fits = bytes >= 1 && bytes <= 3 && pixels > 0 && pixels <= INT32_MAX && size <= (64 << 20) &&
-                    address + uint64_t(size) <= MEMORY_END;
+                    top.address + uint64_t(size) <= MEMORY_END;
 
         RunResult r = run_program(shot, work);
         EXPECT_EQ(r.status, fits ? 0 : 255) << r.err;
@@ -126,9 +126,9 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
         EXPECT_EQ(file_exists(in_work("shot.png")), fits);
         DecodedPng png = decode_png(in_work("shot.png"));
         EXPECT_TRUE(!fits || (png.width == unsigned(w) && png.height == unsigned(h) &&
-                              png.rgb == expected_shot(mem, address, bytes, pixels, size, w, h)))
-            << "layer " << top << " at " << std::hex << address << ", " << std::dec << w << "x" << h
-            << ", hstride " << bytes << ", vstride " << vstride << ": " << png.error;
+                              png.rgb == expected_shot(mem, top.address, bytes, pixels, size, w, h)))
+            << "layer " << top.layer << " at " << std::hex << top.address << ", " << std::dec << w << "x" << h
+            << ", hstride " << bytes << ", vstride " << top.vstride << ": " << png.error;
         unlink(in_work("shot.png").c_str());
     }
     close(mem);
