@@ -6,7 +6,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,9 +128,13 @@ int count_of(const std::string &text, const std::string &part)
 std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+uint32_t le32(const std::string &b)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(b.data());
+    return b.size() < 4 ? 0 : p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
 }
 
 bool file_exists(const std::string &path)

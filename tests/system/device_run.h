@@ -38,6 +38,8 @@ std::string tripwire_preload();
 // A reason from strerror as glibc words it, whatever C library tavro has.
 std::string glibc_wording(std::string text);
 std::string read_file(const std::string &path);
+// The little-endian word that the first four bytes make, or 0.
+uint32_t le32(const std::string &bytes);
 bool file_exists(const std::string &path);
 int count_of(const std::string &text, const std::string &part);
 std::string make_temp_dir(const char *what, const char *base = "/tmp");

@@ -36,12 +36,6 @@ int InteractiveTest::finish()
     return status;
 }
 
-static uint32_t le32(const std::string &b)
-{
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(b.data());
-    return b.size() < 4 ? 0 : p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
-}
-
 void InteractiveTest::set_buttons(uint32_t raw)
 {
     int fd = open((device + "/dev/GPIO").c_str(), O_WRONLY);

@@ -21,7 +21,8 @@ TEST_F(Shot, EveryLayerComesOutAsThePictureShown)
     // bytes are not a whole number of 16-byte blocks. A layer that moves away
     // while it is copied is reported. A format code that disagrees with the
     // bytes per pixel gives way to them (its pixels are not checked).
-    struct Case { const char *screen, *layer, *move; int bpp, stride; uint32_t address; bool grey, checked; const char *err; };
+    struct Case { const char *screen, *layer, *move; int bpp, stride; uint32_t address; bool grey, checked;
+                  const char *err; };
     const char *palette = "tavro: can't dump palette for 8bpp image on POLLUX :(\n";
     const Case cases[] = {
         {"16x8", "p1:on,format=16,addr=0x3101000", nullptr, 16, 16, 0x3101000, false, true, ""},
@@ -44,7 +45,8 @@ TEST_F(Shot, EveryLayerComesOutAsThePictureShown)
         for (int y = 0; y < h; y++)
             for (int x = 0, at = y * c.stride; x < w && at < c.stride * h; x++, at++)
                 memcpy(&shown[3 * (y * w + x)], &picture[3 * (at / c.stride * w + at % c.stride)], 3);
-        std::vector<std::string> options = {"--screen", c.screen, "--picture", in_work("picture.png"), "--layer", c.layer};
+        std::vector<std::string> options = {"--screen", c.screen, "--picture", in_work("picture.png"),
+                                            "--layer", c.layer};
         if (c.move)
             options.insert(options.end(), {"--move-layer", c.move});
         EXPECT_RUN(tavro({"shot.png"}, options), 0,

@@ -61,11 +61,7 @@ protected:
         return r.out;
     }
 
-    uint32_t gpio()
-    {
-        std::string b = read_file(device + "/dev/GPIO") + std::string(4, '\0');
-        return uint8_t(b[0]) | uint8_t(b[1]) << 8 | uint8_t(b[2]) << 16;
-    }
+    uint32_t gpio() { return le32(read_file(device + "/dev/GPIO")); }
 
     // Keys down until the program has acted on the raw word they make, then up.
     bool press(const std::string &keys, uint32_t raw)
