@@ -58,12 +58,12 @@ protected:
         remove_tree(device);
         remove_tree(work);
     }
-    RunResult tavro(const std::vector<std::string> &args, std::vector<std::string> options = {})
+    RunResult tavro(const std::vector<std::string> &args, std::vector<std::string> options = {}, int deadline = 20)
     {
         options.insert(options.begin(), {"--dir", device});
         std::vector<std::string> argv = device_command(options);
         argv.insert(argv.end(), args.begin(), args.end());
-        return run_program(argv, work);
+        return run_program(argv, work, {}, deadline);
     }
     std::string launcher_log() { return read_file(device + "/launcher.log"); }
     std::string in_work(const std::string &name) { return work + "/" + name; }

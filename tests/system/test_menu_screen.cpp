@@ -107,7 +107,8 @@ TEST_F(MenuScreen, DisplayFailuresEndAtOnceWithoutTheLauncher)
     const struct { std::vector<std::string> options; std::string err; } cases[] = {
         {{"--without", "fb0"}, "can't open fbdev: No such file or directory\n"},
         {{"--without", "fb0-info"}, "ioctl(fbdev) failed: Input/output error\n"},
-        {{"--mem-size", "0xc0010000", "--layer", "p1:addr=0xd0000000"}, "tavro: mmap failed: No such device or address\n"},
+        {{"--mem-size", "0xc0010000", "--layer", "p1:addr=0xd0000000"},
+         "tavro: mmap failed: No such device or address\n"},
     };
     for (const auto &c : cases) {
         start(c.options);

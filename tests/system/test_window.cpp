@@ -3,7 +3,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <poll.h>
 #include <unistd.h>
 
 static const char XVFB[] = "/usr/bin/Xvfb", XDOTOOL[] = "/usr/bin/xdotool";
@@ -27,18 +26,13 @@ protected:
     {
         if (access(XVFB, X_OK) || access(XDOTOOL, X_OK))
             GTEST_SKIP() << "needs xvfb and xdotool";
-        int ready[2];
-        ASSERT_EQ(pipe(ready), 0);
-        std::string log = screen_dir + "/log";
-        xserver = spawn({XVFB, "-displayfd", std::to_string(ready[1]), "-fbdir", screen_dir, "-screen", "0",
-                         "800x600x24", "-nolisten", "tcp"}, screen_dir, "/dev/null", log);
-        close(ready[1]);
-        pollfd p = {ready[0], POLLIN, 0};
-        char number[16] = "";
-        ASSERT_EQ(poll(&p, 1, 15000), 1) << "Xvfb did not start: " << read_file(log);
-        ASSERT_GT(read(ready[0], number, sizeof number - 1), 0);
-        close(ready[0]);
-        setenv("DISPLAY", (":" + std::string(number, strcspn(number, "\n"))).c_str(), 1);
+        // The server names its display on its standard output once it is ready.
+        std::string log = screen_dir + "/log", display = screen_dir + "/display";
+        xserver = spawn({XVFB, "-displayfd", "1", "-fbdir", screen_dir, "-screen", "0", "800x600x24", "-nolisten",
+                         "tcp"}, screen_dir, display, log);
+        ASSERT_TRUE(wait_for([&] { return read_file(display).find('\n') != std::string::npos; }))
+            << "Xvfb did not start: " << read_file(log);
+        setenv("DISPLAY", (":" + std::to_string(std::stoi(read_file(display)))).c_str(), 1);
     }
 
     void TearDown() override
