@@ -33,7 +33,9 @@ protected:
     bool polled(unsigned polls = 3);
     // Sets the raw word and returns once the program has read and acted on it.
     bool hold(uint32_t raw) { set_buttons(raw); return polled(); }
-    bool tap(uint32_t raw) { return hold(raw) && hold(0); }
+    // A press released as soon as it is surely seen: held for fewer polls,
+    // a press repeats less readily when the test is slow to let go.
+    bool tap(uint32_t raw) { set_buttons(raw); return polled(2) && hold(0); }
     // The n characters at (x, y) on the overlay, '?' for a cell that holds no glyph.
     std::string text_at(int x, int y, int n);
     bool wait_for_text(int x, int y, const std::string &text);
