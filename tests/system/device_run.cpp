@@ -6,7 +6,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,32 +63,50 @@ void exec_in(const std::string &cwd, const std::vector<std::string> &argv)
     _exit(127);
 }
 
+pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
+            const std::string &err, const std::vector<std::string> &env)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        int in = open("/dev/null", O_RDONLY), out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0), dup2(out_fd, 1), dup2(err_fd, 2);
+        for (const std::string &e : env)
+            putenv(strdup(e.c_str()));
+        exec_in(cwd, argv);
+    }
+    setpgid(pid, pid);  // the group must exist before the caller may kill it
+    return pid;
+}
+
+bool wait_for(const std::function<bool()> &condition, int deadline)
+{
+    for (time_t end = time(nullptr) + deadline; time(nullptr) < end; usleep(5000))
+        if (condition())
+            return true;
+    return condition();
+}
+
+int reap(pid_t pid, int deadline)
+{
+    int status = 0;
+    if (!wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }, deadline)) {
+        kill(-pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
                       const std::vector<std::string> &env, int deadline)
 {
     // Output goes to files: a service left behind holds no pipe open.
     std::string dir = make_temp_dir("run");
-    pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        int in = open("/dev/null", O_RDONLY), out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
-        int err = open((dir + "/err").c_str(), O_WRONLY | O_CREAT, 0644);
-        dup2(in, 0), dup2(out, 1), dup2(err, 2);
-        for (const std::string &e : env)
-            putenv(strdup(e.c_str()));
-        exec_in(cwd, argv);
-    }
-    int status = 0;
-    time_t end = time(nullptr) + deadline;
-    while (waitpid(pid, &status, WNOHANG) == 0 && time(nullptr) < end)
-        usleep(5000);
-    if (time(nullptr) >= end && waitpid(pid, &status, WNOHANG) == 0) {
-        kill(-pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << argv[0] << " still ran after " << deadline << " s";
-    }
-    RunResult r = {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(dir + "/out"),
-                   read_file(dir + "/err")};
+    int status = reap(spawn(argv, cwd, dir + "/out", dir + "/err", env), deadline);
+    EXPECT_NE(status, -1) << argv[0] << " still ran after " << deadline << " s";
+    RunResult r = {status, read_file(dir + "/out"), read_file(dir + "/err")};
     remove_tree(dir);
     return r;
 }
@@ -111,9 +128,13 @@ int count_of(const std::string &text, const std::string &part)
 std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+uint32_t le32(const std::string &b)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(b.data());
+    return b.size() < 4 ? 0 : p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
 }
 
 bool file_exists(const std::string &path)
@@ -134,4 +155,18 @@ void remove_tree(const std::string &dir)
 {
     if (dir.rfind("/tmp/tavro-", 0) == 0 || dir.rfind("/dev/shm/tavro-", 0) == 0)
         (void)!system(("rm -rf '" + dir + "'").c_str());
+}
+
+std::vector<uint8_t> make_picture(const std::string &path, int w, int h, bool grey)
+{
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < w * h; i++) {
+        int r = i % 32, g = (i / 32 + i * 5) % 64, b = (i * 7 + 3) % 32;
+        if (grey)
+            rgb.insert(rgb.end(), 3, uint8_t(i * 29));
+        else
+            rgb.insert(rgb.end(), {uint8_t(r << 3 | r >> 2), uint8_t(g << 2 | g >> 4), uint8_t(b << 3 | b >> 2)});
+    }
+    EXPECT_TRUE(encode_png(path, uint32_t(w), uint32_t(h), rgb)) << path;
+    return rgb;
 }

@@ -2,8 +2,10 @@
 #pragma once
 #include "png_decode.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct RunResult {
@@ -13,8 +15,15 @@ struct RunResult {
 
 // In a forked child: moves to cwd and replaces the process by argv.
 [[noreturn]] void exec_in(const std::string &cwd, const std::vector<std::string> &argv);
-// Runs argv in cwd with extra environment entries; a run that outlasts the
-// deadline in seconds is killed and fails the test.
+// Starts argv in cwd, in a process group of its own, with extra environment
+// entries and its output going to the files out and err.
+pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
+            const std::string &err, const std::vector<std::string> &env = {});
+// True as soon as condition holds; false if it still fails after deadline seconds.
+bool wait_for(const std::function<bool()> &condition, int deadline = 15);
+// The exit status of pid; -1 (and its group killed) if it outlasts the deadline.
+int reap(pid_t pid, int deadline = 15);
+// Runs argv in cwd; a run that outlasts the deadline is killed and fails the test.
 RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
                       const std::vector<std::string> &env = {}, int deadline = 20);
 
@@ -29,10 +38,15 @@ std::string tripwire_preload();
 // A reason from strerror as glibc words it, whatever C library tavro has.
 std::string glibc_wording(std::string text);
 std::string read_file(const std::string &path);
+// The little-endian word that the first four bytes make, or 0.
+uint32_t le32(const std::string &bytes);
 bool file_exists(const std::string &path);
 int count_of(const std::string &text, const std::string &part);
 std::string make_temp_dir(const char *what, const char *base = "/tmp");
 void remove_tree(const std::string &dir);
+// A w x h picture saved as a PNG at path for the device to show. Pixel i of
+// it is exact in RGB565 and unique among 2048, or with grey a grey level.
+std::vector<uint8_t> make_picture(const std::string &path, int w, int h, bool grey = false);
 
 // A fresh emulated device and working folder for each test.
 class DeviceTest : public testing::Test {
@@ -44,12 +58,12 @@ protected:
         remove_tree(device);
         remove_tree(work);
     }
-    RunResult tavro(const std::vector<std::string> &args, std::vector<std::string> options = {})
+    RunResult tavro(const std::vector<std::string> &args, std::vector<std::string> options = {}, int deadline = 20)
     {
         options.insert(options.begin(), {"--dir", device});
         std::vector<std::string> argv = device_command(options);
         argv.insert(argv.end(), args.begin(), args.end());
-        return run_program(argv, work);
+        return run_program(argv, work, {}, deadline);
     }
     std::string launcher_log() { return read_file(device + "/launcher.log"); }
     std::string in_work(const std::string &name) { return work + "/" + name; }

@@ -3,16 +3,8 @@
 
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-void InteractiveTest::TearDown()
-{
-    end_all();
-    DeviceTest::TearDown();
-}
 
 void InteractiveTest::end_all()
 {
@@ -20,19 +12,6 @@ void InteractiveTest::end_all()
         kill(-group, SIGKILL);
     group = -1;
     finish();
-}
-
-RunResult InteractiveTest::attach()
-{
-    return run_program(device_command({"--attach", "--dir", device}), work);
-}
-
-bool InteractiveTest::wait_until(const std::function<bool()> &condition, int deadline)
-{
-    for (time_t end = time(nullptr) + deadline; time(nullptr) < end; usleep(5000))
-        if (condition())
-            return true;
-    return condition();
 }
 
 void InteractiveTest::start(const std::vector<std::string> &options, const std::vector<std::string> &args,
@@ -45,35 +24,16 @@ void InteractiveTest::start(const std::vector<std::string> &options, const std::
     // Nothing of an earlier run may pass for this one's screen or buttons.
     unlink((device + "/dev/mem").c_str());
     unlink((device + "/gpio-reads").c_str());
-    runner = fork();
-    if (runner == 0) {
-        setpgid(0, 0);
-        int in = open("/dev/null", O_RDONLY), out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, 0), dup2(out, 1), dup2(err, 2);
-        exec_in(cwd.empty() ? work : cwd, argv);
-    }
-    setpgid(runner, runner);
-    group = runner;
+    group = runner = spawn(argv, cwd.empty() ? work : cwd, in_work(".stdout"), in_work(".stderr"));
 }
 
 int InteractiveTest::finish()
 {
-    int status = -1;
-    if (runner > 0 && !wait_until([&] { return waitpid(runner, &status, WNOHANG) == runner; })) {
-        kill(-runner, SIGKILL);
-        waitpid(runner, nullptr, 0);
+    int status = runner > 0 ? reap(runner) : -1;
+    if (runner > 0 && status == -1)
         ADD_FAILURE() << "the device did not end";
-        status = -1;
-    }
     runner = -1;
-    return status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-static uint32_t le32(const std::string &b)
-{
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(b.data());
-    return b.size() < 4 ? 0 : p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+    return status;
 }
 
 void InteractiveTest::set_buttons(uint32_t raw)
@@ -94,13 +54,21 @@ bool InteractiveTest::polled(unsigned polls)
     return ok;
 }
 
+// The size bytes of the emulated device's physical memory at address.
+static std::string memory(const std::string &device, off_t address, size_t size)
+{
+    std::string bytes(size, '\0');
+    int fd = open((device + "/dev/mem").c_str(), O_RDONLY);
+    if (fd < 0 || pread(fd, &bytes[0], size, address) != ssize_t(size))
+        bytes.clear();
+    close(fd);
+    return bytes;
+}
+
 std::string InteractiveTest::text_at(int x, int y, int n)
 {
-    std::string rows(8 * 320, '\0'), text;
-    int fd = open((device + "/dev/mem").c_str(), O_RDONLY);
-    bool read_ok = fd >= 0 && pread(fd, &rows[0], rows.size(), 0x03101000 + off_t(y) * 320) == ssize_t(rows.size());
-    close(fd);
-    for (int i = 0; read_ok && i < n; i++) {
+    std::string rows = memory(device, 0x03101000 + off_t(y) * 320, 8 * 320), text;
+    for (int i = 0; !rows.empty() && i < n; i++) {
         uint8_t cell[8] = {};
         for (int r = 0; r < 8; r++)
             for (int k = 0; k < 8; k++)
@@ -130,9 +98,5 @@ int InteractiveTest::cursor_row()
 
 uint32_t InteractiveTest::reg(uint32_t offset)
 {
-    std::string b(4, '\0');
-    int fd = open((device + "/dev/mem").c_str(), O_RDONLY);
-    bool ok = fd >= 0 && pread(fd, &b[0], 4, 0xC0000000 + off_t(offset)) == 4;
-    close(fd);
-    return ok ? le32(b) : 0;
+    return le32(memory(device, 0xC0000000 + off_t(offset), 4));
 }

@@ -4,36 +4,38 @@
 #pragma once
 #include "device_run.h"
 
-#include <functional>
-#include <sys/types.h>
-
 class InteractiveTest : public DeviceTest {
 protected:
     pid_t runner = -1;  // the runner, while it runs
     pid_t group = -1;   // its process group, which services left behind stay in
-    std::string out_path = in_work(".stdout"), err_path = in_work(".stderr");
 
-    void TearDown() override;
+    void TearDown() override
+    {
+        end_all();
+        DeviceTest::TearDown();
+    }
     // Starts tavro (without arguments, or with args) on the device in the
     // background, its output going to files read by out() and err().
     void start(const std::vector<std::string> &options = {}, const std::vector<std::string> &args = {},
                std::string cwd = "");
     // Runs tavro with args beside the running one, on the same device.
-    RunResult attach();
-    bool wait_until(const std::function<bool()> &condition, int deadline = 15);
+    RunResult attach() { return run_program(device_command({"--attach", "--dir", device}), work); }
+    bool wait_until(const std::function<bool()> &condition, int deadline = 15) { return wait_for(condition, deadline); }
     // Waits for the runner to end: its exit status, or -1.
     int finish();
     // Ends every process of the run, services left behind included.
     void end_all();
-    std::string out() { return read_file(out_path); }
-    std::string err() { return read_file(err_path); }
+    std::string out() { return read_file(in_work(".stdout")); }
+    std::string err() { return read_file(in_work(".stderr")); }
 
     void set_buttons(uint32_t raw);
     // Returns true once the program has read the buttons polls times more.
     bool polled(unsigned polls = 3);
     // Sets the raw word and returns once the program has read and acted on it.
     bool hold(uint32_t raw) { set_buttons(raw); return polled(); }
-    bool tap(uint32_t raw) { return hold(raw) && hold(0); }
+    // A press released as soon as it is surely seen: held for fewer polls,
+    // a press repeats less readily when the test is slow to let go.
+    bool tap(uint32_t raw) { set_buttons(raw); return polled(2) && hold(0); }
     // The n characters at (x, y) on the overlay, '?' for a cell that holds no glyph.
     std::string text_at(int x, int y, int n);
     bool wait_for_text(int x, int y, const std::string &text);
