@@ -1,9 +1,6 @@
 #include "device_run.h"
 
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -31,9 +28,10 @@ std::vector<std::string> tavro_command()
     return {setting("TAVRO_TEST_WRAPPER"), tavro_path()};
 }
 
-std::vector<std::string> device_command(const std::vector<std::string> &runner_options)
+std::vector<std::string> device_command(const std::vector<std::string> &runner_options,
+                                        const std::vector<std::string> &args)
 {
-    std::vector<std::string> argv = {TAVRO_EMU};
+    std::vector<std::string> argv = {TAVRO_EMU}, tavro = tavro_command();
     argv.insert(argv.end(), runner_options.begin(), runner_options.end());
     if (!setting("TAVRO_TEST_SHIM").empty())
         argv.insert(argv.end(), {"--shim", setting("TAVRO_TEST_SHIM")});
@@ -41,8 +39,8 @@ std::vector<std::string> device_command(const std::vector<std::string> &runner_o
     if (!setting("TAVRO_TEST_WRAPPER").empty())
         argv.push_back("--no-preload");
     argv.push_back("--");
-    for (const std::string &a : tavro_command())
-        argv.push_back(a);
+    argv.insert(argv.end(), tavro.begin(), tavro.end());
+    argv.insert(argv.end(), args.begin(), args.end());
     return argv;
 }
 

@@ -4,9 +4,6 @@
 
 #include <functional>
 #include <gtest/gtest.h>
-#include <string>
-#include <sys/types.h>
-#include <vector>
 
 struct RunResult {
     int status = -1;  // exit status, 128 + signal when killed
@@ -31,8 +28,9 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &c
 // qemu-user's first): TAVRO_TEST_* in the environment choose another build.
 std::string tavro_path();
 std::vector<std::string> tavro_command();
-// The runner with runner_options, up to and including tavro_command().
-std::vector<std::string> device_command(const std::vector<std::string> &runner_options);
+// The runner with runner_options, then tavro_command() with args.
+std::vector<std::string> device_command(const std::vector<std::string> &runner_options,
+                                        const std::vector<std::string> &args = {});
 // The environment entry that preloads the tripwire into tavro_command().
 std::string tripwire_preload();
 // A reason from strerror as glibc words it, whatever C library tavro has.
@@ -61,18 +59,13 @@ protected:
     RunResult tavro(const std::vector<std::string> &args, std::vector<std::string> options = {}, int deadline = 20)
     {
         options.insert(options.begin(), {"--dir", device});
-        std::vector<std::string> argv = device_command(options);
-        argv.insert(argv.end(), args.begin(), args.end());
-        return run_program(argv, work, {}, deadline);
+        return run_program(device_command(options, args), work, {}, deadline);
     }
     std::string launcher_log() { return read_file(device + "/launcher.log"); }
     std::string in_work(const std::string &name) { return work + "/" + name; }
 };
 
-#define EXPECT_RUN(result, status_, out_, err_)                                    \
-    do {                                                                           \
-        const RunResult &r_ = (result);                                            \
-        EXPECT_EQ(r_.status, status_) << "stderr: " << r_.err;                     \
-        EXPECT_EQ(r_.out, out_);                                                   \
-        EXPECT_EQ(r_.err, err_);                                                   \
-    } while (0)
+// The status, output and error output of a run, compared at once.
+inline std::tuple<int, std::string, std::string> run_fields(const RunResult &r) { return {r.status, r.out, r.err}; }
+#define EXPECT_RUN(result, status, out, err) \
+    EXPECT_EQ(run_fields(result), std::make_tuple(int(status), std::string(out), std::string(err)))

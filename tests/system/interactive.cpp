@@ -3,7 +3,7 @@
 
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
+#include <fstream>
 #include <unistd.h>
 
 void InteractiveTest::end_all()
@@ -14,34 +14,29 @@ void InteractiveTest::end_all()
     finish();
 }
 
-void InteractiveTest::start(const std::vector<std::string> &options, const std::vector<std::string> &args,
-                            std::string cwd)
+void InteractiveTest::start(std::vector<std::string> options, const std::vector<std::string> &args, std::string cwd)
 {
-    std::vector<std::string> argv = {"--dir", device};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv = device_command(argv);
-    argv.insert(argv.end(), args.begin(), args.end());
+    options.insert(options.begin(), {"--dir", device});
     // Nothing of an earlier run may pass for this one's screen or buttons.
     unlink((device + "/dev/mem").c_str());
     unlink((device + "/gpio-reads").c_str());
-    group = runner = spawn(argv, cwd.empty() ? work : cwd, in_work(".stdout"), in_work(".stderr"));
+    group = runner = spawn(device_command(options, args), cwd.empty() ? work : cwd, in_work(".stdout"),
+                           in_work(".stderr"));
 }
 
 int InteractiveTest::finish()
 {
     int status = runner > 0 ? reap(runner) : -1;
-    if (runner > 0 && status == -1)
-        ADD_FAILURE() << "the device did not end";
+    EXPECT_TRUE(runner <= 0 || status != -1) << "the device did not end";
     runner = -1;
     return status;
 }
 
 void InteractiveTest::set_buttons(uint32_t raw)
 {
-    int fd = open((device + "/dev/GPIO").c_str(), O_WRONLY);
-    uint8_t le[4] = {uint8_t(raw), uint8_t(raw >> 8), uint8_t(raw >> 16), uint8_t(raw >> 24)};
-    EXPECT_TRUE(fd >= 0 && pwrite(fd, le, 4, 0) == 4);
-    close(fd);
+    const char le[4] = {char(raw), char(raw >> 8), char(raw >> 16), char(raw >> 24)};
+    std::fstream gpio(device + "/dev/GPIO", std::ios::in | std::ios::out | std::ios::binary);
+    EXPECT_TRUE(gpio.write(le, 4).flush().good());
 }
 
 // A read under way may have missed the word; the one after it has seen it,
@@ -55,29 +50,24 @@ bool InteractiveTest::polled(unsigned polls)
 }
 
 // The size bytes of the emulated device's physical memory at address.
-static std::string memory(const std::string &device, off_t address, size_t size)
+static std::string memory(const std::string &device, std::streamoff address, size_t size)
 {
     std::string bytes(size, '\0');
-    int fd = open((device + "/dev/mem").c_str(), O_RDONLY);
-    if (fd < 0 || pread(fd, &bytes[0], size, address) != ssize_t(size))
-        bytes.clear();
-    close(fd);
-    return bytes;
+    std::ifstream mem(device + "/dev/mem", std::ios::binary);
+    return mem.seekg(address).read(&bytes[0], std::streamsize(size)) ? bytes : "";
 }
 
 std::string InteractiveTest::text_at(int x, int y, int n)
 {
-    std::string rows = memory(device, 0x03101000 + off_t(y) * 320, 8 * 320), text;
+    std::string rows = memory(device, 0x03101000 + y * 320, 8 * 320), text;
     for (int i = 0; !rows.empty() && i < n; i++) {
         uint8_t cell[8] = {};
-        for (int r = 0; r < 8; r++)
-            for (int k = 0; k < 8; k++)
-                cell[r] |= rows[r * 320 + x + 8 * i + k] == 1 ? 0x80 >> k : 0;
-        char c = '?';
-        for (int code = 32; code < 127 && c == '?'; code++)
-            if (memcmp(cell, font + 8 * code, 8) == 0)
-                c = char(code);
-        text += c;
+        for (int p = 0; p < 64; p++)
+            cell[p / 8] |= rows[p / 8 * 320 + x + 8 * i + p % 8] == 1 ? 0x80 >> p % 8 : 0;
+        int code = 32;
+        while (code < 127 && memcmp(cell, font + 8 * code, 8) != 0)
+            code++;
+        text += code < 127 ? char(code) : '?';
     }
     return text;
 }
@@ -98,5 +88,5 @@ int InteractiveTest::cursor_row()
 
 uint32_t InteractiveTest::reg(uint32_t offset)
 {
-    return le32(memory(device, 0xC0000000 + off_t(offset), 4));
+    return le32(memory(device, 0xC0000000 + std::streamoff(offset), 4));
 }
