@@ -3,9 +3,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 // The environment can point the tests at another build of tavro (the armel
 // one), the program that runs it (a qemu-user wrapper), and the shim and
@@ -21,17 +19,16 @@ std::string tavro_path()
     return setting("TAVRO_TEST_BINARY", TAVRO_BINARY);
 }
 
-std::vector<std::string> tavro_command()
+Args tavro_command()
 {
     if (setting("TAVRO_TEST_WRAPPER").empty())
         return {tavro_path()};
     return {setting("TAVRO_TEST_WRAPPER"), tavro_path()};
 }
 
-std::vector<std::string> device_command(const std::vector<std::string> &runner_options,
-                                        const std::vector<std::string> &args)
+Args device_command(const Args &runner_options, const Args &args)
 {
-    std::vector<std::string> argv = {TAVRO_EMU}, tavro = tavro_command();
+    Args argv = {TAVRO_EMU}, tavro = tavro_command();
     argv.insert(argv.end(), runner_options.begin(), runner_options.end());
     if (!setting("TAVRO_TEST_SHIM").empty())
         argv.insert(argv.end(), {"--shim", setting("TAVRO_TEST_SHIM")});
@@ -50,7 +47,7 @@ std::string tripwire_preload()
     return (setting("TAVRO_TEST_WRAPPER").empty() ? "LD_PRELOAD=" : "TAVRO_GUEST_PRELOAD=") + tripwire;
 }
 
-void exec_in(const std::string &cwd, const std::vector<std::string> &argv)
+void exec_in(const std::string &cwd, const Args &argv)
 {
     std::vector<char *> args;
     for (const std::string &a : argv)
@@ -61,8 +58,7 @@ void exec_in(const std::string &cwd, const std::vector<std::string> &argv)
     _exit(127);
 }
 
-pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
-            const std::string &err, const std::vector<std::string> &env)
+pid_t spawn(const Args &argv, const std::string &cwd, const std::string &out, const std::string &err, const Args &env)
 {
     pid_t pid = fork();
     if (pid == 0) {
@@ -97,8 +93,7 @@ int reap(pid_t pid, int deadline)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
-                      const std::vector<std::string> &env, int deadline)
+RunResult run_program(const Args &argv, const std::string &cwd, const Args &env, int deadline)
 {
     // Output goes to files: a service left behind holds no pipe open.
     std::string dir = make_temp_dir("run");

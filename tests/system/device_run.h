@@ -2,8 +2,10 @@
 #pragma once
 #include "png_decode.h"
 
-#include <functional>
 #include <gtest/gtest.h>
+
+// A command line, or entries of the environment.
+using Args = std::vector<std::string>;
 
 struct RunResult {
     int status = -1;  // exit status, 128 + signal when killed
@@ -11,26 +13,24 @@ struct RunResult {
 };
 
 // In a forked child: moves to cwd and replaces the process by argv.
-[[noreturn]] void exec_in(const std::string &cwd, const std::vector<std::string> &argv);
+[[noreturn]] void exec_in(const std::string &cwd, const Args &argv);
 // Starts argv in cwd, in a process group of its own, with extra environment
 // entries and its output going to the files out and err.
-pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
-            const std::string &err, const std::vector<std::string> &env = {});
+pid_t spawn(const Args &argv, const std::string &cwd, const std::string &out, const std::string &err,
+            const Args &env = {});
 // True as soon as condition holds; false if it still fails after deadline seconds.
 bool wait_for(const std::function<bool()> &condition, int deadline = 15);
 // The exit status of pid; -1 (and its group killed) if it outlasts the deadline.
 int reap(pid_t pid, int deadline = 15);
 // Runs argv in cwd; a run that outlasts the deadline is killed and fails the test.
-RunResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
-                      const std::vector<std::string> &env = {}, int deadline = 20);
+RunResult run_program(const Args &argv, const std::string &cwd, const Args &env = {}, int deadline = 20);
 
 // The tavro under test and the command that runs it (a wrapper such as
 // qemu-user's first): TAVRO_TEST_* in the environment choose another build.
 std::string tavro_path();
-std::vector<std::string> tavro_command();
+Args tavro_command();
 // The runner with runner_options, then tavro_command() with args.
-std::vector<std::string> device_command(const std::vector<std::string> &runner_options,
-                                        const std::vector<std::string> &args = {});
+Args device_command(const Args &runner_options, const Args &args = {});
 // The environment entry that preloads the tripwire into tavro_command().
 std::string tripwire_preload();
 // A reason from strerror as glibc words it, whatever C library tavro has.
@@ -56,7 +56,7 @@ protected:
         remove_tree(device);
         remove_tree(work);
     }
-    RunResult tavro(const std::vector<std::string> &args, std::vector<std::string> options = {}, int deadline = 20)
+    RunResult tavro(const Args &args, Args options = {}, int deadline = 20)
     {
         options.insert(options.begin(), {"--dir", device});
         return run_program(device_command(options, args), work, {}, deadline);

@@ -2,9 +2,7 @@
 #include "menu/font.h"
 
 #include <csignal>
-#include <cstring>
 #include <fstream>
-#include <unistd.h>
 
 void InteractiveTest::end_all()
 {
@@ -14,7 +12,7 @@ void InteractiveTest::end_all()
     finish();
 }
 
-void InteractiveTest::start(std::vector<std::string> options, const std::vector<std::string> &args, std::string cwd)
+void InteractiveTest::start(Args options, const Args &args, std::string cwd)
 {
     options.insert(options.begin(), {"--dir", device});
     // Nothing of an earlier run may pass for this one's screen or buttons.

@@ -16,7 +16,7 @@ protected:
     }
     // Starts tavro (without arguments, or with args) on the device in the
     // background, its output going to files read by out() and err().
-    void start(std::vector<std::string> options = {}, const std::vector<std::string> &args = {}, std::string cwd = "");
+    void start(Args options = {}, const Args &args = {}, std::string cwd = "");
     // Runs tavro with args beside the running one, on the same device.
     RunResult attach() { return run_program(device_command({"--attach", "--dir", device}), work); }
     bool wait_until(const std::function<bool()> &condition, int deadline = 15) { return wait_for(condition, deadline); }

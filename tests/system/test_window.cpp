@@ -2,7 +2,6 @@
 #include "interactive.h"
 
 #include <csignal>
-#include <unistd.h>
 
 static const char XVFB[] = "/usr/bin/Xvfb", XDOTOOL[] = "/usr/bin/xdotool";
 // Held by a --buttons timeline all along: a bit of the raw word that tavro
@@ -36,7 +35,7 @@ protected:
         InteractiveTest::TearDown();
     }
 
-    std::string xdotool(std::vector<std::string> args)
+    std::string xdotool(Args args)
     {
         args.insert(args.begin(), XDOTOOL);
         RunResult r = run_program(args, work, {}, 15);
