@@ -3,6 +3,7 @@
 // is on something the device reports and gives up after 15 s.
 #pragma once
 #include "device_run.h"
+#include "menu/font.h"
 
 class InteractiveTest : public DeviceTest {
 protected:
@@ -16,32 +17,96 @@ protected:
     }
     // Starts tavro (without arguments, or with args) on the device in the
     // background, its output going to files read by out() and err().
-    void start(Args options = {}, const Args &args = {}, std::string cwd = "");
+    void start(Args options = {}, const Args &args = {}, std::string cwd = "")
+    {
+        options.insert(options.begin(), {"--dir", device});
+        // Nothing of an earlier run may pass for this one's screen or buttons.
+        unlink((device + "/dev/mem").c_str());
+        unlink((device + "/gpio-reads").c_str());
+        group = runner = spawn(device_command(options, args), cwd.empty() ? work : cwd, in_work(".stdout"),
+                               in_work(".stderr"));
+    }
     // Runs tavro with args beside the running one, on the same device.
     RunResult attach() { return run_program(device_command({"--attach", "--dir", device}), work); }
     bool wait_until(const std::function<bool()> &condition, int deadline = 15) { return wait_for(condition, deadline); }
     // Waits for the runner to end: its exit status, or -1.
-    int finish();
+    int finish()
+    {
+        int status = runner > 0 ? reap(runner) : -1;
+        EXPECT_TRUE(runner <= 0 || status != -1) << "the device did not end";
+        runner = -1;
+        return status;
+    }
     // Ends every process of the run, services left behind included.
-    void end_all();
+    void end_all()
+    {
+        if (group > 0)
+            kill(-group, SIGKILL);
+        group = -1;
+        finish();
+    }
     std::string out() { return read_file(in_work(".stdout")); }
     std::string err() { return read_file(in_work(".stderr")); }
 
-    void set_buttons(uint32_t raw);
-    // Returns true once the program has read the buttons polls times more.
-    bool polled(unsigned polls = 3);
+    void set_buttons(uint32_t raw)
+    {
+        const char le[4] = {char(raw), char(raw >> 8), char(raw >> 16), char(raw >> 24)};
+        std::fstream gpio(device + "/dev/GPIO", std::ios::in | std::ios::out | std::ios::binary);
+        EXPECT_TRUE(gpio.write(le, 4).flush().good());
+    }
+    // Returns true once the program has read the buttons polls times more: a
+    // read under way may have missed the word; the one after it has seen it,
+    // and the one after that comes once the program has acted on it.
+    bool polled(unsigned polls = 3)
+    {
+        unsigned seen = le32(read_file(device + "/gpio-reads")) + polls;
+        bool ok = wait_until([&] { return le32(read_file(device + "/gpio-reads")) >= seen; });
+        EXPECT_TRUE(ok) << "the program stopped reading the buttons";
+        return ok;
+    }
     // Sets the raw word and returns once the program has read and acted on it.
     bool hold(uint32_t raw) { set_buttons(raw); return polled(); }
     // A press released as soon as it is surely seen: held for fewer polls,
     // a press repeats less readily when the test is slow to let go.
     bool tap(uint32_t raw) { set_buttons(raw); return polled(2) && hold(0); }
+
+    // The size bytes of the emulated device's physical memory at address.
+    std::string device_memory(std::streamoff address, size_t size)
+    {
+        std::string bytes(size, '\0');
+        std::ifstream mem(device + "/dev/mem", std::ios::binary);
+        return mem.seekg(address).read(&bytes[0], std::streamsize(size)) ? bytes : "";
+    }
     // The n characters at (x, y) on the overlay, '?' for a cell that holds no glyph.
-    std::string text_at(int x, int y, int n);
-    bool wait_for_text(int x, int y, const std::string &text);
+    std::string text_at(int x, int y, int n)
+    {
+        std::string rows = device_memory(0x03101000 + y * 320, 8 * 320), text;
+        for (int i = 0; !rows.empty() && i < n; i++) {
+            uint8_t cell[8] = {};
+            for (int p = 0; p < 64; p++)
+                cell[p / 8] |= rows[p / 8 * 320 + x + 8 * i + p % 8] == 1 ? 0x80 >> p % 8 : 0;
+            int code = 32;
+            while (code < 127 && memcmp(cell, font + 8 * code, 8) != 0)
+                code++;
+            text += code < 127 ? char(code) : '?';
+        }
+        return text;
+    }
+    bool wait_for_text(int x, int y, const std::string &text)
+    {
+        return wait_until([&] { return text_at(x, y, int(text.size())) == text; });
+    }
     bool menu_shown() { return wait_for_text(60, 116, "exit"); }
     // The line of the cursor, from its ">" in column 50: 0-5, or -1.
-    int cursor_row();
-    uint32_t reg(uint32_t offset);
+    int cursor_row()
+    {
+        int found = -1;
+        for (int row = 0; row < 6; row++)
+            if (text_at(50, 76 + 8 * row, 1) == ">")
+                found = found == -1 ? row : -2;
+        return found;
+    }
+    uint32_t reg(uint32_t offset) { return le32(device_memory(0xC0000000 + std::streamoff(offset), 4)); }
 };
 
 constexpr uint32_t RAW_UP = 0x1, RAW_LEFT = 0x4, RAW_DOWN = 0x10, RAW_RIGHT = 0x40, RAW_MENU = 0x100,
