@@ -1,9 +1,6 @@
 #include "fakes.h"
 #include "device/register_window.h"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 std::map<uint32_t, uint32_t> register_file;
 int status_reads;
 std::vector<unsigned> pauses;

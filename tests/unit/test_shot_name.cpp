@@ -1,5 +1,5 @@
 #include "capture/shot_name.h"
-#include "temp_dir.h"
+#include "fakes.h"
 
 #include <cstdio>
 
