@@ -25,9 +25,6 @@ TEST_F(Shot, EveryLayerComesOutAsThePictureShown)
                   const char *err; };
     const char *palette = "tavro: can't dump palette for 8bpp image on POLLUX :(\n";
     const Case cases[] = {
-        {"16x8", "p1:on,format=16,addr=0x3101000", nullptr, 16, 16, 0x3101000, false, true, ""},
-        {"16x8", "p1:on,format=24,addr=0x3101000", nullptr, 24, 16, 0x3101000, false, true, ""},
-        {"16x8", "p1:on,format=8,addr=0x3101000", nullptr, 8, 16, 0x3101000, true, true, palette},
         {"16x8", "p1:on,format=16,vstride=44,addr=0x3101806", nullptr, 16, 22, 0x3101806, false, true, ""},
         {"16x8", "p1:on,format=24,vstride=51,addr=0x3100ffd", nullptr, 24, 17, 0x3100ffd, false, true, ""},
         {"16x8", "p1:on,format=16,addr=0x3101000", "p1:0x3200000", 16, 16, 0x3101000, false, true, ""},
