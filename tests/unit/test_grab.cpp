@@ -21,11 +21,9 @@ TEST(GrabScreen, BuffersFollowTheLargestFrameAndRefusalsAllocateNothing)
     mem_fd = open("/dev/zero", O_RDONLY);  // frame memory that reads as zeros
     ASSERT_GE(mem_fd, 0);
     for (const Step &s : steps) {
-        register_file.clear();
-        register_file[0x4004] = uint32_t(s.height - 1) << 16 | uint32_t(s.width - 1);
-        register_file[0x4058] = 0x4432 << 16 | 0x20 | 0x3;  // primary layer 1 on, RGB565
-        register_file[0x405C] = s.hstride;
-        register_file[0x4060] = s.vstride;
+        // The screen size, primary layer 1 on at RGB565 and its strides.
+        register_file = {{0x4004, uint32_t(s.height - 1) << 16 | uint32_t(s.width - 1)},
+                         {0x4058, 0x4432 << 16 | 0x20 | 0x3}, {0x405C, s.hstride}, {0x4060, s.vstride}};
         int32_t width, height, stride;
         EXPECT_EQ(grab_screen(&width, &height, &stride), s.bpp) << s.hstride << " " << s.vstride;
         EXPECT_EQ(std::make_tuple(row_slots, row_width, raw_capacity),
