@@ -5,9 +5,7 @@
 #include <stdio.h>
 #include <string>
 
-namespace {
-
-std::string run(const std::string &command)
+static std::string run(const std::string &command)
 {
     std::string out;
     FILE *p = popen(command.c_str(), "r");
@@ -70,5 +68,3 @@ TEST(EmulatedDevice, ProgramsReachTheEmulatedDeviceAndNoHostDevice)
               "early fopen\nmem ok\nfopen=/dev/GPIO read 00001234\n");
     run("rm -rf '" + dir + "'");
 }
-
-}  // namespace

@@ -10,9 +10,7 @@ static constexpr uint32_t STATUS = 0x308C;
 static constexpr uint32_t PENDING = 0x400;
 
 // Nothing is mapped: the register file is all there is.
-void release_register_window()
-{
-}
+void release_register_window() {}
 
 uint32_t reg_read(uint32_t offset)
 {

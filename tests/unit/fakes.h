@@ -45,14 +45,6 @@ class InTempDir : public testing::Test {
 protected:
     char dir[32] = "/tmp/tavro-unit-cwd-XXXXXX";
 
-    void SetUp() override
-    {
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        ASSERT_EQ(chdir(dir), 0);
-    }
-    void TearDown() override
-    {
-        ASSERT_EQ(chdir("/tmp"), 0);
-        ASSERT_EQ(system(("rm -rf " + std::string(dir)).c_str()), 0);
-    }
+    void SetUp() override { ASSERT_TRUE(mkdtemp(dir) && chdir(dir) == 0) << dir; }
+    void TearDown() override { ASSERT_TRUE(chdir("/tmp") == 0 && system(("rm -rf " + std::string(dir)).c_str()) == 0); }
 };
