@@ -21,7 +21,6 @@ TEST_F(CommandLine, EachCommandLineEndsWithItsStatusAndMessages)
         {{}, {"-s", "5"}, 0, usage, ""},           {{}, {"a.png", "b.png"}, 0, usage, ""},
         {{}, {"-sx", "5", "a.png"}, 0, usage, ""}, {{}, {"-S", "1", "a.png"}, 0, usage, ""},
         {{}, {"a.png", "-s", "1"}, 0, usage, ""},  {{}, {"-s", "1", "a.png", "b.png"}, 0, usage, ""},
-        {{}, {"1", "2", "3", "4", "5"}, 0, usage, ""},
         {{"--without", "mem"}, {"shot.png"}, 1, "", no_mem},   {{"--without", "mem"}, {"-x"}, 1, "", no_mem},
         {{"--without", "GPIO"}, {"shot.png"}, 1, "", no_gpio}, {{"--without", "GPIO"}, {}, 0, "", no_gpio},
         {{"--without", "mem"}, {}, 0, "", no_mem},
