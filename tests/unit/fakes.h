@@ -4,6 +4,7 @@
 #pragma once
 #include "capture/buffers.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +38,7 @@ inline void set_capture(const std::vector<uint8_t> &copy, int width, int height,
     raw_length = int32_t(copy.size());
     raw_capacity = raw_length + 16;
     raw_buffer = static_cast<uint8_t *>(memset(realloc(raw_buffer, raw_capacity), 0xFF, raw_capacity));
-    memcpy(raw_buffer, copy.data(), copy.size());
+    std::copy(copy.begin(), copy.end(), raw_buffer);
 }
 
 // Runs each test in a fresh empty working folder, removed afterwards.
