@@ -6,8 +6,7 @@ int status_reads;
 std::vector<unsigned> pauses;
 int syncs;
 
-static constexpr uint32_t STATUS = 0x308C;
-static constexpr uint32_t PENDING = 0x400;
+static constexpr uint32_t STATUS = 0x308C, PENDING = 0x400;
 
 // Nothing is mapped: the register file is all there is.
 void release_register_window() {}
