@@ -17,27 +17,6 @@
 static int mem = -1;              // /dev/mem, once opened
 static volatile uint32_t *regs;   // the register window, once mapped
 
-// open=PATH, openat=DIR,NAME, fopen=PATH or freopen=PATH: what the open
-// reaches, by what a read of it gives.
-static void open_step(const char *s)
-{
-    const char *path = strchr(s, '=') + 1, *comma = strchr(path, ',');
-    int fd;
-    if (s[0] == 'f') {
-        FILE *f = s[1] == 'r' ? freopen(path, "r", fopen("/dev/null", "r")) : fopen(path, "r");
-        fd = f ? fileno(f) : -1;
-    } else if (comma) {
-        fd = openat(open(strndup(path, (size_t)(comma - path)), O_RDONLY | O_DIRECTORY), comma + 1, O_RDONLY);
-    } else {
-        fd = open(path, O_RDONLY);
-    }
-    uint32_t w = 0;
-    if (fd < 0 || read(fd, &w, 4) != 4)
-        printf("errno %d\n", errno);
-    else
-        printf("read %08x\n", w);
-}
-
 static void step(const char *s)
 {
     printf("%s ", s);
@@ -88,7 +67,23 @@ static void step(const char *s)
         syscall(SYS_dup3, open("/etc/passwd", O_RDONLY), 20, 0);   // behind the shim's back
         printf("%d\n", (int)read(20, w, sizeof w));
     } else {
-        open_step(s);
+        // open=PATH, openat=DIR,NAME, fopen=PATH or freopen=PATH: what the
+        // open reaches, by what a read of it gives.
+        const char *path = strchr(s, '=') + 1, *comma = strchr(path, ',');
+        int fd;
+        if (s[0] == 'f') {
+            FILE *f = s[1] == 'r' ? freopen(path, "r", fopen("/dev/null", "r")) : fopen(path, "r");
+            fd = f ? fileno(f) : -1;
+        } else if (comma) {
+            fd = openat(open(strndup(path, (size_t)(comma - path)), O_RDONLY | O_DIRECTORY), comma + 1, O_RDONLY);
+        } else {
+            fd = open(path, O_RDONLY);
+        }
+        uint32_t w = 0;
+        if (fd < 0 || read(fd, &w, 4) != 4)
+            printf("errno %d\n", errno);
+        else
+            printf("read %08x\n", w);
     }
 }
 

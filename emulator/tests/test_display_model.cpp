@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-namespace {
-
 TEST(DisplayModel, SyncFlagClearsWhereAOneIsWrittenAndLayersApplyAtTheNextSync)
 {
     // The model over a register window of its own, layer 1 shown at 16 bits.
@@ -49,5 +47,3 @@ TEST(DisplayModel, PixelsEncodeAndDecodeInEachFormat)
         EXPECT_EQ(0, memcmp(back, c.back, 3)) << std::hex << c.format;
     }
 }
-
-}  // namespace

@@ -5,9 +5,7 @@
 #include <stdio.h>
 #include <string>
 
-namespace {
-
-std::string run(const std::string &command)
+static std::string run(const std::string &command)
 {
     std::string out;
     FILE *p = popen(command.c_str(), "r");
@@ -17,13 +15,6 @@ std::string run(const std::string &command)
         pclose(p);
     return out;
 }
-
-struct EmulatedDevice : testing::Test {
-    char name[32] = "/tmp/emu-test.XXXXXX";
-    std::string dir = mkdtemp(name);
-
-    void TearDown() override { run("rm -rf '" + dir + "'"); }
-};
 
 // Each row: a probe step and what it prints. Every way of naming a device
 // file reaches the emulated one; every way of naming one of this machine's
@@ -35,8 +26,10 @@ struct EmulatedDevice : testing::Test {
 // left out, or no device folder at all, is missing rather than this
 // machine's own. A library whose constructor runs before the shim's
 // reaches the device too.
-TEST_F(EmulatedDevice, ProgramsReachTheEmulatedDeviceAndNoHostDevice)
+TEST(EmulatedDevice, ProgramsReachTheEmulatedDeviceAndNoHostDevice)
 {
+    char name[32] = "/tmp/emu-test.XXXXXX";
+    const std::string dir = mkdtemp(name);
     static const struct { const char *step, *out; } cases[] = {
         {"mem", "ok"}, {"regs", "screen=00ef013f p1=44320023@03101000 status=00000003"},
         {"fb0", "id=emu-lcd start=03101000 len=153600 line=640 320x240@16 red=11/5"},
@@ -73,6 +66,5 @@ TEST_F(EmulatedDevice, ProgramsReachTheEmulatedDeviceAndNoHostDevice)
     EXPECT_EQ(run(EMU_RUNNER " --buttons 1234@0-600 -- sh -c 'LD_PRELOAD=$LD_PRELOAD:" EMU_EARLY
                   " exec " EMU_PROBE "'"),
               "early fopen\nmem ok\nfopen=/dev/GPIO read 00001234\n");
+    run("rm -rf '" + dir + "'");
 }
-
-}  // namespace

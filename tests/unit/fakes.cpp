@@ -1,21 +1,15 @@
 #include "fakes.h"
 #include "device/register_window.h"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 std::map<uint32_t, uint32_t> register_file;
 int status_reads;
 std::vector<unsigned> pauses;
 int syncs;
 
-static constexpr uint32_t STATUS = 0x308C;
-static constexpr uint32_t PENDING = 0x400;
+static constexpr uint32_t STATUS = 0x308C, PENDING = 0x400;
 
 // Nothing is mapped: the register file is all there is.
-void release_register_window()
-{
-}
+void release_register_window() {}
 
 uint32_t reg_read(uint32_t offset)
 {

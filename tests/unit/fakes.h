@@ -1,8 +1,17 @@
-// Stand-ins linked into the unit tests: the register window, and the
-// system calls that would wait or flush the machine's disks.
+// What the unit tests share: stand-ins for the register window and for the
+// system calls that would wait or flush the machine's disks, capture
+// buffers set by hand, and a fresh working folder.
 #pragma once
+#include "capture/buffers.h"
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
 #include <map>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 // The registers. The display controller raises SYNC_PENDING in its status
@@ -12,3 +21,31 @@ extern int status_reads;  // reads of the status register so far
 
 extern std::vector<unsigned> pauses;  // pauses asked for in microseconds, none waited out
 extern int syncs;                     // calls of sync(), none made
+
+// Capture buffers as a grab would leave them: rows of width pixels, each
+// byte set to fill, and the copy; the buffer goes on past the copy with 0xFF
+// bytes, which a conversion must never show.
+inline void set_capture(const std::vector<uint8_t> &copy, int width, int height, uint8_t fill = 0)
+{
+    for (int i = 0; i < row_slots; i++)
+        free(row_table[i]);
+    free(row_table);
+    row_table = static_cast<uint8_t **>(calloc(height, sizeof *row_table));
+    for (int i = 0; i < height; i++)
+        row_table[i] = static_cast<uint8_t *>(memset(malloc(size_t(width) * 3), fill, size_t(width) * 3));
+    row_slots = height;
+    row_width = width;
+    raw_length = int32_t(copy.size());
+    raw_capacity = raw_length + 16;
+    raw_buffer = static_cast<uint8_t *>(memset(realloc(raw_buffer, raw_capacity), 0xFF, raw_capacity));
+    std::copy(copy.begin(), copy.end(), raw_buffer);
+}
+
+// Runs each test in a fresh empty working folder, removed afterwards.
+class InTempDir : public testing::Test {
+protected:
+    char dir[32] = "/tmp/tavro-unit-cwd-XXXXXX";
+
+    void SetUp() override { ASSERT_TRUE(mkdtemp(dir) && chdir(dir) == 0) << dir; }
+    void TearDown() override { ASSERT_TRUE(chdir("/tmp") == 0 && system(("rm -rf " + std::string(dir)).c_str()) == 0); }
+};

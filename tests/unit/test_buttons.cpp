@@ -2,9 +2,6 @@
 #include "device/devices.h"
 #include "fakes.h"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 TEST(ButtonRemap, DiagonalsSplitAndSideKeysMove)
 {
     const uint32_t cases[][2] = {

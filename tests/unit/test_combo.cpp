@@ -1,5 +1,5 @@
 #include "menu/combo.h"
-#include "temp_dir.h"
+#include "fakes.h"
 
 #include <fstream>
 #include <iterator>

@@ -1,7 +1,5 @@
 #include "capture/convert.h"
-#include "capture_buffers.h"
-
-#include <gtest/gtest.h>
+#include "fakes.h"
 
 static std::vector<uint8_t> rows(int width, int height)
 {

@@ -1,8 +1,6 @@
 #include "device/display.h"
 #include "fakes.h"
 
-#include <gtest/gtest.h>
-
 TEST(DisplaySync, WaitsForEachEventAndAcknowledgesOnlyItsFlag)
 {
     register_file[0x308C] = 0x8001;

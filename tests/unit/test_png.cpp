@@ -1,8 +1,6 @@
 #include "capture/png_out.h"
-#include "capture_buffers.h"
 #include "fakes.h"
 #include "png_decode.h"
-#include "temp_dir.h"
 
 #include <fstream>
 #include <sys/stat.h>

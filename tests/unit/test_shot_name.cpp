@@ -1,5 +1,5 @@
 #include "capture/shot_name.h"
-#include "temp_dir.h"
+#include "fakes.h"
 
 #include <cstdio>
 
@@ -10,7 +10,6 @@ using ShotName = InTempDir;
 TEST_F(ShotName, StepsPastTakenNamesAndCarriesIntoTheSeries)
 {
     const struct { uint32_t counter; std::vector<const char *> taken; int series; const char *name; } rows[] = {
-        {0, {}, 0, "shot0_0000.png"},
         {0, {"shot0_0000.png", "shot0_0001.png"}, 0, "shot0_0002.png"},
         {0, {"shot0_0000.png", "shot1_0000.png"}, 1, "shot2_0000.png"},
         {4, {"shot0_0004.png"}, 1, "shot1_0004.png"},
