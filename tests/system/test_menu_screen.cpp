@@ -1,18 +1,14 @@
 #include "interactive.h"
 
 #include <csignal>
-#include <cstring>
 #include <fstream>
+
+using Layer = std::vector<uint32_t>;
 
 class MenuScreen : public InteractiveTest {
 protected:
     // Layer 1's format code and enable bits, bytes per pixel and bytes per line.
-    std::string layer1()
-    {
-        char s[40];
-        snprintf(s, sizeof s, "%08x %u %u", reg(P1_CONTROL) & 0xFFFF00EF, reg(P1_HSTRIDE), reg(P1_VSTRIDE));
-        return s;
-    }
+    Layer layer1() { return {reg(P1_CONTROL) & 0xFFFF00EF, reg(P1_HSTRIDE), reg(P1_VSTRIDE)}; }
 };
 
 // Each step a press and release: the cursor row after it, and the text of
@@ -28,8 +24,8 @@ TEST_F(MenuScreen, ShowsItsTextsAndTheButtonsMoveTheCursorEditTheSlotsAndGo)
     };
     for (const auto &l : lines)
         EXPECT_EQ(text_at(60, l.y, int(l.text.size())), l.text) << "at y " << l.y;
-    EXPECT_EQ(layer1(), "443a0023 1 320");
-    const struct { uint32_t raw; int row; const char *slot; } steps[] = {
+    EXPECT_EQ(layer1(), Layer({0x443a0023, 1, 320}));
+    const struct { uint32_t raw; int row; std::string slot; } steps[] = {
         {RAW_UP, 5, ""}, {RAW_DOWN, 0, "MENU    "}, {RAW_RIGHT, 0, "SELECT  "}, {RAW_LEFT, 0, "MENU    "},
         {RAW_LEFT | RAW_RIGHT, 0, "RIGHT   "}, {RAW_DOWN, 1, "R       "}, {RAW_RIGHT, 1, "A       "},
         {RAW_RIGHT, 1, "B       "}, {RAW_RIGHT, 1, "X       "}, {RAW_RIGHT, 1, "Y       "},
@@ -44,13 +40,13 @@ TEST_F(MenuScreen, ShowsItsTextsAndTheButtonsMoveTheCursorEditTheSlotsAndGo)
     for (const auto &s : steps) {
         ASSERT_TRUE(tap(s.raw));
         ASSERT_EQ(cursor_row(), s.row) << "after raw " << std::hex << s.raw;
-        ASSERT_EQ(text_at(60, 76 + 8 * s.row, int(strlen(s.slot))), s.slot) << "after raw " << std::hex << s.raw;
+        ASSERT_EQ(text_at(60, 76 + 8 * s.row, int(s.slot.size())), s.slot) << "after raw " << std::hex << s.raw;
     }
     set_buttons(RAW_B);
     EXPECT_EQ(finish(), 0);
     EXPECT_EQ(read_file(in_work("tavro.bcfg")), std::string("\x40\0\0\0\0\0\x40\0\x01\0\0\0", 12));
     EXPECT_EQ(count_of(launcher_log(), "pid="), 1);
-    EXPECT_EQ(layer1(), "44320023 2 640");
+    EXPECT_EQ(layer1(), Layer({0x44320023, 2, 640}));
 }
 
 // Each row a combo file, the slots it gives, and a way to leave (0 the
@@ -87,7 +83,7 @@ TEST_F(MenuScreen, CombosComeFromTheFileAndLeavingGivesTheScreenBack)
             kill(atoi(read_file(children).c_str()), r.sig);
         }
         EXPECT_EQ(finish(), 0) << r.sig;
-        EXPECT_EQ(layer1(), "44320023 2 640") << r.sig;
+        EXPECT_EQ(layer1(), Layer({0x44320023, 2, 640})) << r.sig;
         EXPECT_EQ(count_of(launcher_log(), "pid="), 1) << r.sig;
         EXPECT_EQ(read_file(in_work("tavro.bcfg")), r.file) << "leaving saves nothing";
     }
