@@ -11,14 +11,21 @@ protected:
     Layer layer1() { return {reg(P1_CONTROL) & 0xFFFF00EF, reg(P1_HSTRIDE), reg(P1_VSTRIDE)}; }
 };
 
-// Each step a press and release: the cursor row after it, and the text of
-// the slot it is on. MENU and B choose only on the two end items.
+// The menu's texts where they belong; then each step a press and release:
+// the cursor row after it, and the text of the slot it is on. MENU and B
+// choose only on the two end items.
 TEST_F(MenuScreen, TheButtonsMoveTheCursorEditTheSlotsAndGo)
 {
     start();
     ASSERT_TRUE(menu_shown()) << err();
     EXPECT_EQ(out(), "tavro: framebuffer: \"emu-lcd\" @ 03101000\n");
     EXPECT_EQ(layer1(), Layer({0x443a0023, 1, 320}));
+    const struct { int y; std::string text; } lines[] = {
+        {35, "tavro r2"}, {45, "pick a combo, then go"}, {68, "button combo:"}, {108, "GO to background"},
+        {116, "exit"}, {150, "next file:"}, {158, "shot0_0000.png"},
+    };
+    for (const auto &l : lines)
+        EXPECT_EQ(text_at(60, l.y, int(l.text.size())), l.text) << "at y " << l.y;
     const struct { uint32_t raw; int row; std::string slot; } steps[] = {
         {RAW_UP, 5, ""}, {RAW_DOWN, 0, "MENU    "}, {RAW_RIGHT, 0, "SELECT  "}, {RAW_LEFT, 0, "MENU    "},
         {RAW_LEFT | RAW_RIGHT, 0, "RIGHT   "}, {RAW_DOWN, 1, "R       "}, {RAW_RIGHT, 1, "A       "},
