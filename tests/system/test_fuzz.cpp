@@ -18,7 +18,11 @@ protected:
     uint32_t below(uint32_t n) { return any() % n; }
     bool chance(unsigned percent) { return below(100) < percent; }
     bool temp_left() { return system(("ls -A " + work + " | grep -q '^.tavro-'").c_str()) == 0; }
-    int runs(int fallback) { return getenv("TAVRO_FUZZ_RUNS") ? atoi(getenv("TAVRO_FUZZ_RUNS")) : fallback; }
+    int runs(int fallback)
+    {
+        const char *given = getenv("TAVRO_FUZZ_RUNS");
+        return given && *given ? atoi(given) : fallback;  // set but empty is not 0 runs
+    }
 
     // Seeds the generator for a run; the seed that names the run.
     std::string seed(int run)
