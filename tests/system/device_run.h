@@ -34,9 +34,8 @@ inline std::string tavro_path()
 
 inline Args tavro_command()
 {
-    if (test_setting("TAVRO_TEST_WRAPPER").empty())
-        return {tavro_path()};
-    return {test_setting("TAVRO_TEST_WRAPPER"), tavro_path()};
+    std::string wrapper = test_setting("TAVRO_TEST_WRAPPER");
+    return wrapper.empty() ? Args{tavro_path()} : Args{wrapper, tavro_path()};
 }
 
 // The runner with runner_options, then tavro_command() with args.
@@ -206,6 +205,8 @@ protected:
     }
     std::string launcher_log() { return read_file(device + "/launcher.log"); }
     std::string in_work(const std::string &name) { return work + "/" + name; }
+    // Whether a temporary file of a shot is left in the working folder.
+    bool temp_left() { return system(("ls -A " + work + " | grep -q '^.tavro-'").c_str()) == 0; }
 };
 
 // The status, output and error output of a run, compared at once.

@@ -28,7 +28,6 @@ protected:
     }
     // Runs tavro with args beside the running one, on the same device.
     RunResult attach() { return run_program(device_command({"--attach", "--dir", device}), work); }
-    bool wait_until(const std::function<bool()> &condition, int deadline = 15) { return wait_for(condition, deadline); }
     // Waits for the runner to end: its exit status, or -1.
     int finish()
     {
@@ -60,7 +59,7 @@ protected:
     bool polled(unsigned polls = 3)
     {
         unsigned seen = le32(read_file(device + "/gpio-reads")) + polls;
-        bool ok = wait_until([&] { return le32(read_file(device + "/gpio-reads")) >= seen; });
+        bool ok = wait_for([&] { return le32(read_file(device + "/gpio-reads")) >= seen; });
         EXPECT_TRUE(ok) << "the program stopped reading the buttons";
         return ok;
     }
@@ -94,7 +93,7 @@ protected:
     }
     bool wait_for_text(int x, int y, const std::string &text)
     {
-        return wait_until([&] { return text_at(x, y, int(text.size())) == text; });
+        return wait_for([&] { return text_at(x, y, int(text.size())) == text; });
     }
     bool menu_shown() { return wait_for_text(60, 116, "exit"); }
     // The line of the cursor, from its ">" in column 50: 0-5, or -1.

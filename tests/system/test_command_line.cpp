@@ -1,11 +1,12 @@
-#include "device_run.h"
+#include "interactive.h"
 
-using CommandLine = DeviceTest;
+using CommandLine = InteractiveTest;
 
 static const char DUMP[] = "tavro: about to dump 03101000, 320x240@16, stride=320, size=153600\n";
 
 // The devices are opened before the arguments are read; in interactive
-// mode a failure still hands the device to the launcher. A full device
+// mode a failure still hands the device to the launcher, but one of the
+// display ends at once, before any register is written. A full device
 // fails a whole screen inside the encoder, a tiny one only when its last
 // bytes are flushed.
 TEST_F(CommandLine, EachCommandLineEndsWithItsStatusAndMessages)
@@ -26,6 +27,10 @@ TEST_F(CommandLine, EachCommandLineEndsWithItsStatusAndMessages)
         {{"--without", "mem"}, {}, 0, "", no_mem},
         {{"--no-regs"}, {"-s", "0", "shot.png"}, 2, "", "mmap(memregs): No such device or address\n"},
         {{"--no-regs"}, {}, 0, "", "mmap(memregs): No such device or address\n"},
+        {{"--without", "fb0"}, {}, 1, "", "can't open fbdev: No such file or directory\n"},
+        {{"--without", "fb0-info"}, {}, 1, "", "ioctl(fbdev) failed: Input/output error\n"},
+        {{"--mem-size", "0xc0010000", "--layer", "p1:addr=0xd0000000"}, {}, 1,
+         "tavro: framebuffer: \"emu-lcd\" @ d0000000\n", "tavro: mmap failed: No such device or address\n"},
         {{}, {""}, 255, DUMP, "tavro: failed to open \"\"\n" + failed},
         {{}, {"missing/shot.png"}, 255, DUMP, "tavro: failed to open \"missing/shot.png\"\n" + failed},
         {{}, {"/dev/full"}, 255, DUMP, "libpng error: Write Error\nerror in png code\n" + failed},
@@ -37,8 +42,10 @@ TEST_F(CommandLine, EachCommandLineEndsWithItsStatusAndMessages)
         EXPECT_EQ(r.status, c.status) << c.err;
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(glibc_wording(r.err), c.err);
-        std::string started = c.args.empty() ? "cwd=" + device + "/usr/gp2x argv0=gp2xmenu args=\n" : "";
+        bool launched = c.args.empty() && c.status == 0;
+        std::string started = launched ? "cwd=" + device + "/usr/gp2x argv0=gp2xmenu args=\n" : "";
         EXPECT_EQ(launcher_log().substr(launcher_log().find(' ') + 1), started) << c.err;
+        EXPECT_TRUE(c.status != 1 || !c.args.empty() || reg(P1_HSTRIDE) == 2) << c.err << ": a register was written";
         remove((device + "/launcher.log").c_str());
     }
     EXPECT_EQ(system(("test -z \"$(ls -A " + work + ")\"").c_str()), 0) << "files were written";

@@ -17,12 +17,8 @@ protected:
     uint32_t any() { return uint32_t(rng()); }
     uint32_t below(uint32_t n) { return any() % n; }
     bool chance(unsigned percent) { return below(100) < percent; }
-    bool temp_left() { return system(("ls -A " + work + " | grep -q '^.tavro-'").c_str()) == 0; }
-    int runs(int fallback)
-    {
-        const char *given = getenv("TAVRO_FUZZ_RUNS");
-        return given && *given ? atoi(given) : fallback;  // set but empty is not 0 runs
-    }
+    // TAVRO_FUZZ_RUNS set but empty runs the usual count.
+    int runs(int usual) { const char *n = getenv("TAVRO_FUZZ_RUNS"); return n && *n ? atoi(n) : usual; }
 
     // Seeds the generator for a run; the seed that names the run.
     std::string seed(int run)
@@ -73,7 +69,7 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
     group = runner = spawn({TAVRO_EMU, "--dir", device, "--", "/bin/sleep", "600"}, work, in_work(".stdout"),
                            in_work(".stderr"));
     std::string children = "/proc/" + std::to_string(runner) + "/task/" + std::to_string(runner) + "/children";
-    ASSERT_TRUE(wait_until([&] { return !read_file(children).empty(); }));
+    ASSERT_TRUE(wait_for([&] { return !read_file(children).empty(); }));
     int mem = open((device + "/dev/mem").c_str(), O_RDWR);
     auto put = [&](uint32_t offset, uint32_t value) {  // little-endian, as the device and this machine
         return pwrite(mem, &value, 4, off_t(0xC0000000 + offset)) == 4;
@@ -152,7 +148,7 @@ TEST_F(Fuzz, StartsWithRandomComboAndPidFilesHangNothingAndKeepEveryFile)
         // one line why not. Nothing else at that path is read.
         std::string pid;
         struct stat st;
-        ASSERT_TRUE(wait_until([&] {
+        ASSERT_TRUE(wait_for([&] {
             return !err().empty() || (lstat(pid_path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
                                       !(pid = read_file(pid_path)).empty() &&
                                       count_of(out(), "child starting with pid " + pid + "\n"));
@@ -160,7 +156,7 @@ TEST_F(Fuzz, StartsWithRandomComboAndPidFilesHangNothingAndKeepEveryFile)
         EXPECT_EQ(reg(P1_CONTROL) >> 16, 0x4432u) << "the screen was not given back";
         if (err().empty()) {  // heard, though sent as soon as the service names itself
             kill(atoi(pid.c_str()), SIGUSR1);
-            EXPECT_TRUE(wait_until([&] { return !err().empty() || count_of(out(), "tavro: signal received\n"); }));
+            EXPECT_TRUE(wait_for([&] { return !err().empty() || count_of(out(), "tavro: signal received\n"); }));
         }
         end_all();
         EXPECT_LE(count_of(err(), "\n"), 1) << err();

@@ -89,20 +89,3 @@ TEST_F(MenuScreen, CombosComeFromTheFileAndLeavingGivesTheScreenBack)
         EXPECT_EQ(read_file(in_work("tavro.bcfg")), r.file) << "leaving saves nothing";
     }
 }
-
-TEST_F(MenuScreen, DisplayFailuresEndAtOnceWithoutTheLauncher)
-{
-    const struct { std::vector<std::string> options; std::string err; } cases[] = {
-        {{"--without", "fb0"}, "can't open fbdev: No such file or directory\n"},
-        {{"--without", "fb0-info"}, "ioctl(fbdev) failed: Input/output error\n"},
-        {{"--mem-size", "0xc0010000", "--layer", "p1:addr=0xd0000000"},
-         "tavro: mmap failed: No such device or address\n"},
-    };
-    for (const auto &c : cases) {
-        start(c.options);
-        EXPECT_EQ(finish(), 1);
-        EXPECT_EQ(glibc_wording(err()), c.err);
-        EXPECT_EQ(launcher_log(), "");
-        EXPECT_EQ(reg(P1_HSTRIDE), 2u) << "a register was written";
-    }
-}

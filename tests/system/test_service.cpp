@@ -20,7 +20,7 @@ protected:
     int service_pid()
     {
         set_buttons(RAW_MENU);
-        bool named = wait_until([&] { return count_of(out(), "child starting with pid " + pid_file() + "\n"); });
+        bool named = wait_for([&] { return count_of(out(), "child starting with pid " + pid_file() + "\n"); });
         EXPECT_TRUE(named) << out() << err();
         return named && polled(12) && hold(0) ? atoi(pid_file().c_str()) : 0;
     }
@@ -30,7 +30,7 @@ protected:
     {
         int stops = count_of(out(), "tavro: signal received\n");
         EXPECT_EQ(attach().out, "other instance detected (pid " + std::to_string(pid) + "), signaled and exiting\n");
-        return wait_until([&] {
+        return wait_for([&] {
             return count_of(out(), "tavro: signal received\n") == stops + 1 && !file_exists(device + "/tmp/tavro.pid");
         });
     }
@@ -59,7 +59,7 @@ TEST_F(Service, WholeCycleFromMenuToShotsAndBack)
     // The pid file is read as C reads numbers, in hexadecimal too.
     std::ofstream(device + "/tmp/tavro.pid") << "0x" << std::hex << first;
     ASSERT_TRUE(stop_service(first) && wait_for_text(60, 158, "shot1_0004.png")) << "the next name is asked afresh";
-    ASSERT_TRUE(wait_until([&] { return cursor_row() == 4; })) << "the cursor stays on its item";
+    ASSERT_TRUE(wait_for([&] { return cursor_row() == 4; })) << "the cursor stays on its item";
     EXPECT_EQ(text_at(60, 76, 6), "MENU  ");
 
     // Again from the menu: a service like the first, the parent to the launcher.
@@ -183,7 +183,6 @@ TEST_F(Service, ShotCutOffByASignalOrAFullDiskLeavesNoFile)
     const struct { int sig; std::string name; } cases[] = {
         {SIGTERM, "new.png"}, {SIGINT, "old.png"}, {SIGHUP, "link.png"}, {0, "link.png"},
     };
-    auto temp_left = [&] { return system(("ls -A " + work + " | grep -q '^.tavro-'").c_str()) == 0; };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(system(("cd " + work + " && rm -f *.png && echo keep >old.png && echo keep >target.png"
@@ -195,7 +194,7 @@ TEST_F(Service, ShotCutOffByASignalOrAFullDiskLeavesNoFile)
         argv.push_back(c.name);
         group = runner = spawn(argv, work, in_work(".stdout"), in_work(".stderr"));
         if (c.sig) {
-            ASSERT_TRUE(wait_until(temp_left)) << err();
+            ASSERT_TRUE(wait_for([&] { return temp_left(); })) << err();
             kill(runner, c.sig);
         }
         EXPECT_EQ(finish(), c.sig ? 128 + c.sig : 255);

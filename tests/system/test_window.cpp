@@ -49,10 +49,10 @@ protected:
     bool press(const std::string &keys, uint32_t raw)
     {
         xdotool({"keydown", keys});
-        bool down = wait_until([&] { return gpio() == (raw | TIMELINE); }) && polled();
+        bool down = wait_for([&] { return gpio() == (raw | TIMELINE); }) && polled();
         EXPECT_TRUE(down) << keys << " gave " << std::hex << gpio();
         xdotool({"keyup", keys});
-        return down && wait_until([&] { return gpio() == TIMELINE; }) && polled();
+        return down && wait_for([&] { return gpio() == TIMELINE; }) && polled();
     }
 };
 
@@ -72,7 +72,7 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
     for (int steps = 0; cursor_row() != 4 && steps < 10; steps++)
         ASSERT_TRUE(cursor_row() == 5 ? press("Up", RAW_UP) : press("Down", RAW_DOWN));
     ASSERT_TRUE(press("Right", RAW_RIGHT) && press("Left", RAW_LEFT) && press("m", RAW_MENU));
-    ASSERT_TRUE(wait_until([&] { return out().find("child starting") != std::string::npos; })) << err();
+    ASSERT_TRUE(wait_for([&] { return out().find("child starting") != std::string::npos; })) << err();
     // In the service: every other key, the pad's diagonals, and twice the combo.
     const struct { const char *keys; uint32_t raw; } service[] = {
         {"s", 0x200}, {"l", 0x400}, {"r", 0x800}, {"a", 0x1000}, {"b", 0x2000}, {"x", 0x4000}, {"y", 0x8000},
@@ -81,7 +81,7 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
     };
     for (const auto &s : service)
         ASSERT_TRUE(press(s.keys, s.raw)) << s.keys;
-    ASSERT_TRUE(wait_until([&] { return out().find("wrote \"shot0_0001.png\"") != std::string::npos; }))
+    ASSERT_TRUE(wait_for([&] { return out().find("wrote \"shot0_0001.png\"") != std::string::npos; }))
         << out() << err();
     // Each shot holds the picture as it was at that moment, moved on by whole
     // columns: its row 100 is found in the picture's, twice over, at a pixel.
@@ -102,9 +102,8 @@ TEST_F(Window, KeysAreTheButtonsAndTheWindowShowsTheScreen)
     polled();
     std::string shown = read_file(in_work("Xvfb_screen0"));
     std::string geometry = xdotool({"getwindowgeometry", "--shell", id});
-    int wx = -1, wy = -1, ww = 0, wh = 0;
-    sscanf(geometry.c_str() + geometry.find("X="), "X=%d Y=%d WIDTH=%d HEIGHT=%d", &wx, &wy, &ww, &wh);
-    EXPECT_EQ(ww * 1000 + wh, 640480) << geometry;
+    int wx = -1, wy = -1;  // a window of another size shows in the pixels below
+    sscanf(geometry.c_str() + geometry.find("X="), "X=%d Y=%d", &wx, &wy);
     xdotool({"key", "Escape"});
     EXPECT_EQ(finish(), 0) << err();
     DecodedPng end = decode_png(in_work("end.png"));
