@@ -14,5 +14,4 @@ struct DecodedPng {
 DecodedPng decode_png(const std::string &path);
 
 // Writes 8-bit RGB pixels as a PNG, for pictures a test hands to the device.
-bool encode_png(const std::string &path, uint32_t width, uint32_t height,
-                const std::vector<uint8_t> &rgb);
+bool encode_png(const std::string &path, uint32_t width, uint32_t height, const std::vector<uint8_t> &rgb);

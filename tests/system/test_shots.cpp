@@ -58,26 +58,6 @@ TEST_F(Shot, EveryLayerComesOutAsThePictureShown)
     }
 }
 
-TEST_F(Shot, TheLastEnabledLayerIsTheOneShot)
-{
-    // Enabled: secondary 1, primary 1, secondary 0 (primary 0 is taken when
-    // none is), and the layer shot: address, width, height, bits per pixel.
-    const struct { std::string s1, p1, s0; uint32_t address; int w, h, bpp; } rows[] = {
-        {"off", "off", "off", 0x1000000, 16, 8, 8}, {"off", "off", "on", 0x2000000, 8, 4, 24},
-        {"off", "on", "off", 0x3000000, 16, 8, 16}, {"off", "on", "on", 0x3000000, 16, 8, 16},
-        {"on", "off", "off", 0x4000000, 8, 4, 24},  {"on", "on", "on", 0x4000000, 8, 4, 24},
-    };
-    for (const auto &r : rows) {
-        RunResult run = tavro({"shot.png"}, {"--screen", "16x8", "--screen2", "8x4", "--layer",
-                                             "p0:off,format=8,addr=0x1000000", "--layer",
-                                             "s0:" + r.s0 + ",format=24,addr=0x2000000", "--layer",
-                                             "p1:" + r.p1 + ",format=16,addr=0x3000000", "--layer",
-                                             "s1:" + r.s1 + ",format=24,addr=0x4000000"});
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out, dump_line(r.address, r.w, r.h, r.bpp, r.w));
-    }
-}
-
 TEST_F(Shot, FailedGrabWritesNoFile)
 {
     std::ofstream(in_work("shot.png")) << "keep me";
