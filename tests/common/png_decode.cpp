@@ -25,13 +25,3 @@ DecodedPng decode_png(const std::string &path)
         out.error = "not a whole 8-bit RGB PNG: " + path;
     return out;
 }
-
-bool encode_png(const std::string &path, uint32_t width, uint32_t height, const std::vector<uint8_t> &rgb)
-{
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = PNG_FORMAT_RGB;
-    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
-}

@@ -1,4 +1,4 @@
-// PNG files for the tests: pictures handed to the device, shots read back.
+// Shots read back as PNG files, strictly.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -12,6 +12,3 @@ struct DecodedPng {
 };
 
 DecodedPng decode_png(const std::string &path);
-
-// Writes 8-bit RGB pixels as a PNG, for pictures a test hands to the device.
-bool encode_png(const std::string &path, uint32_t width, uint32_t height, const std::vector<uint8_t> &rgb);

@@ -1,5 +1,6 @@
 // Runs the real tavro on an emulated device and collects what it left.
 #pragma once
+#include "picture.h"
 #include "png_decode.h"
 
 #include <csignal>
@@ -184,7 +185,7 @@ inline std::vector<uint8_t> make_picture(const std::string &path, int w, int h, 
         else
             rgb.insert(rgb.end(), {uint8_t(r << 3 | r >> 2), uint8_t(g << 2 | g >> 4), uint8_t(b << 3 | b >> 2)});
     }
-    EXPECT_TRUE(encode_png(path, uint32_t(w), uint32_t(h), rgb)) << path;
+    EXPECT_EQ(save_png(path.c_str(), rgb.data(), w, h), 0) << path;
     return rgb;
 }
 

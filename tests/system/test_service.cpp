@@ -93,20 +93,22 @@ TEST_F(Service, WhatLiesAtItsPathsIsCheckedBeforeUse)
     // shows, at which a FIFO is then made; what the service says: its one
     // line of refusal, or what a press of the combo gives, stopped while it
     // shoots; and the options of the device.
-    enum Plant { NOTHING, STALE_PID, LINK, HARD_LINK, FIFO, LOCKED_UNNAMED, NO_COMBO, MENU_COMBO, COMBO_FIFO,
-                 SHOT_FIFO, ALL_SERIES, SHOTS_GONE };
+    enum Plant { NOTHING, STALE_PID, LINK, HARD_LINK, FIFO, FOLDER, LOCKED_UNNAMED, NO_COMBO, MENU_COMBO,
+                 COMBO_FIFO, COMBO_LINK, SHOT_FIFO, ALL_SERIES, SHOTS_GONE };
     const struct { Plant plant; bool refused; std::string next, says;
                    std::vector<std::string> options = {"--wait-all"}; } cases[] = {
         {STALE_PID, false, "shot0_0000.png", "tavro: wrote \"shot0_0001.png\".\n"},
         {LINK, true, "shot0_0000.png", "tavro: can't create \"/tmp/tavro.pid\": "},
         {HARD_LINK, true, "shot0_0000.png", "tavro: \"/tmp/tavro.pid\" is not a plain file: stopping\n"},
         {FIFO, true, "shot0_0000.png", "tavro: \"/tmp/tavro.pid\" is not a plain file: stopping\n"},
+        {FOLDER, true, "shot0_0000.png", "tavro: can't create \"/tmp/tavro.pid\": "},
         {LOCKED_UNNAMED, true, "shot0_0000.png", "tavro: another service (pid "},
         {NO_COMBO, true, "shot0_0000.png", "tavro: the button combo is empty, so no shot can be taken: stopping\n"},
         // MENU alone, still held from the press that confirms, fires at once:
         // a shot before the press.
         {MENU_COMBO, false, "shot0_0000.png", "tavro: wrote \"shot0_0002.png\".\n"},
         {COMBO_FIFO, false, "shot0_0000.png", "tavro: wrote \"shot0_0001.png\".\n"},
+        {COMBO_LINK, false, "shot0_0000.png", "tavro: wrote \"shot0_0001.png\".\n"},
         {SHOT_FIFO, false, "shot1_0000.png", "tavro: wrote \"shot1_0001.png\".\n"},
         {ALL_SERIES, false, "<none>", "tavro: wrote \"shot0_0001.png\".\n"},
         {SHOTS_GONE, false, "shot0_0000.png", "tavro: failed to open \"shot0_0000.png\"\ntavro: write_png() failed\n"},
@@ -131,10 +133,12 @@ TEST_F(Service, WhatLiesAtItsPathsIsCheckedBeforeUse)
         case LINK: mine = name_myself(victim, true), planted = symlink(victim.c_str(), path.c_str()); break;
         case HARD_LINK: planted = link(victim.c_str(), path.c_str()); break;
         case FIFO: planted = mkfifo(path.c_str(), 0644); break;
+        case FOLDER: planted = mkdir(path.c_str(), 0755); break;
         case LOCKED_UNNAMED: mine = name_myself(path, true), planted = truncate(path.c_str(), 0); break;
         case NO_COMBO: std::ofstream(combo) << std::string(12, '\0'); break;
         case MENU_COMBO: std::ofstream(combo) << std::string("\0\x01\0\0\0\0\0\0\0\0\0\0", 12); break;
         case COMBO_FIFO: planted = mkfifo(combo.c_str(), 0644); break;
+        case COMBO_LINK: planted = symlink(victim.c_str(), combo.c_str()); break;
         case SHOT_FIFO: planted = mkfifo((shots + "/shot0_0000.png").c_str(), 0644); break;
         case ALL_SERIES:
             planted = system(("cd " + shots + " && seq -f shot%g_0000.png -32768 32767 | xargs touch").c_str());
