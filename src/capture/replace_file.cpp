@@ -3,15 +3,20 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 // The replacement under way: valid from begin_replace to end_replace.
 static char temp_path[PATH_MAX];
 static char target_path[PATH_MAX];
+// A second descriptor of the temporary file. Its flock marks the file as
+// being written, and lasts while the caller closes its own descriptor.
+static int held_fd = -1;
 
 // sigaction and sigprocmask cannot fail on these signals: unchecked.
 static const int ENDING_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
@@ -37,29 +42,98 @@ static sigset_t block_ending_signals()
     return old;
 }
 
-int begin_replace(const char *path)
+// Whether path names the file open at fd.
+static bool names(const char *path, int fd)
+{
+    struct stat there, open_file;
+    return lstat(path, &there) == 0 && fstat(fd, &open_file) == 0 && there.st_dev == open_file.st_dev &&
+           there.st_ino == open_file.st_ino;
+}
+
+// Sets temp_path to the temporary name for path, in its folder: one name a
+// target (or a target and a process, with owner), so that a write cut off
+// by a power cut leaves one file, which the next write there clears. A
+// file name too long to extend is replaced by its hash.
+static bool name_temp(const char *path, pid_t owner)
 {
     const char *slash = strrchr(path, '/');
-    int folder = slash ? int(slash - path) + 1 : 0;
-    if (strlen(path) >= sizeof target_path ||
-        snprintf(temp_path, sizeof temp_path, "%.*s.tavro-XXXXXX", folder, path) >= int(sizeof temp_path)) {
+    const char *file = slash ? slash + 1 : path;
+    int folder = int(file - path);
+    char hashed[9], by[16] = "";
+    if (strlen(file) > 200) {
+        uint32_t hash = 2166136261u;  // FNV-1a
+        for (const char *c = file; *c; c++)
+            hash = (hash ^ uint8_t(*c)) * 16777619u;
+        snprintf(hashed, sizeof hashed, "%08x", hash);
+        file = hashed;
+    }
+    if (owner)
+        snprintf(by, sizeof by, "%i-", int(owner));
+    return strlen(path) < sizeof target_path &&
+           snprintf(temp_path, sizeof temp_path, "%.*s.tavro-%s%s", folder, path, by, file) < int(sizeof temp_path);
+}
+
+// Removes what a cut-off write left at temp_path: a regular file with one
+// name that no live writer holds. A link, a FIFO or a folder stays.
+static void clear_leftover()
+{
+    int fd = open(temp_path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        names(temp_path, fd))
+        unlink(temp_path);  // a failure only leaves it there
+    close(fd);              // read only: a failed close loses nothing
+}
+
+// Creates temp_path afresh, with mode as a plain open gives it (the umask
+// applied), and holds it: its descriptor, or -1 with errno set.
+static int create_temp(mode_t mode)
+{
+    for (int tries = 0; tries < 3; tries++) {
+        int fd = open(temp_path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd < 0 && errno == EEXIST) {
+            clear_leftover();
+            continue;
+        }
+        if (fd < 0)
+            return -1;
+        // Held, and still ours: a writer that found it before the flock
+        // took it for a leftover, and it is made again.
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && names(temp_path, fd))
+            return fd;
+        close(fd);  // nothing written yet
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+int begin_replace(const char *path)
+{
+    if (!name_temp(path, 0)) {
         errno = ENAMETOOLONG;
         return -1;
     }
     strcpy(target_path, path);
     struct stat st;
-    mode_t mask = umask(0);  // umask cannot fail; read it and put it back
-    umask(mask);
-    mode_t mode = lstat(path, &st) == 0 ? st.st_mode & 07777 : 0666 & ~mask;
+    bool exists = lstat(path, &st) == 0;
+    mode_t mode = exists ? st.st_mode & 07777 : 0666;
 
     // No signal may come between the file's creation and its handlers.
     sigset_t old = block_ending_signals();
-    int fd = mkstemp(temp_path);
-    if (fd >= 0 && fchmod(fd, mode) != 0) {
-        int error = errno;
-        close(fd);          // an empty file given up: failures change nothing
+    int fd = create_temp(mode);
+    // Held by another writer, or planted: a name of this process's own.
+    if (fd < 0 && errno == EEXIST && name_temp(path, getpid()))
+        fd = create_temp(mode);
+    // The umask may have taken bits that the old file had. A file system
+    // that refuses the change (FAT) keeps its own idea of the mode.
+    if (fd >= 0 && exists) {
+        [[maybe_unused]] int kept = fchmod(fd, mode);
+    }
+    if (fd >= 0 && (held_fd = dup(fd)) < 0) {
+        close(fd);  // an empty file given up: failures change nothing
         unlink(temp_path);
-        errno = error;
         fd = -1;
     }
     int error = errno;
@@ -84,6 +158,8 @@ int end_replace(bool keep)
     int error = errno;
     if (result != 0)
         unlink(temp_path);  // a failure leaves only a stray temporary file
+    close(held_fd);         // written and closed by the caller already
+    held_fd = -1;
     for (int i = 0; i < 3; i++)
         sigaction(ENDING_SIGNALS[i], &saved_actions[i], nullptr);
     sigprocmask(SIG_SETMASK, &old, nullptr);

@@ -2,10 +2,11 @@
 // the name once whole: the name holds the old file or the whole new one.
 #pragma once
 
-// Creates the temporary file for path (a name, not a link) with the mode of
-// the file there, or the usual one for a new file. Returns its descriptor,
-// or -1 with errno set. Until end_replace, TERM, INT and HUP remove the
-// temporary file before they end the process.
+// Creates the temporary file for path (a name, not a link): ".tavro-" and
+// the file's name, in its folder, cleared first if a cut-off write left it.
+// It gets the mode of the file at path, or a new file's usual one. Returns
+// its descriptor, or -1 with errno set. Until end_replace, TERM, INT and
+// HUP remove the temporary file before they end the process.
 int begin_replace(const char *path);
 
 // With keep, renames the temporary file (written, synced and closed by the

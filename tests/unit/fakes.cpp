@@ -1,10 +1,15 @@
 #include "fakes.h"
 #include "device/register_window.h"
 
+#include <cerrno>
+#include <sys/syscall.h>
+
 std::map<uint32_t, uint32_t> register_file;
 int status_reads;
 std::vector<unsigned> pauses;
 int syncs;
+int fsync_error;
+int fchmod_error;
 
 static constexpr uint32_t STATUS = 0x308C, PENDING = 0x400;
 
@@ -39,4 +44,23 @@ extern "C" int usleep(useconds_t us)
 extern "C" void sync() noexcept
 {
     syncs++;
+}
+
+// A disk that fails its flush, or a file system that refuses a mode.
+extern "C" int fsync(int fd)
+{
+    if (fsync_error) {
+        errno = fsync_error;
+        return -1;
+    }
+    return int(syscall(SYS_fsync, fd));
+}
+
+extern "C" int fchmod(int fd, mode_t mode) noexcept
+{
+    if (fchmod_error) {
+        errno = fchmod_error;
+        return -1;
+    }
+    return int(syscall(SYS_fchmod, fd, mode));
 }

@@ -21,6 +21,8 @@ extern int status_reads;  // reads of the status register so far
 
 extern std::vector<unsigned> pauses;  // pauses asked for in microseconds, none waited out
 extern int syncs;                     // calls of sync(), none made
+extern int fsync_error;               // errno of every fsync(), or 0 to flush
+extern int fchmod_error;              // errno of every fchmod(), or 0 to change the mode
 
 // Capture buffers as a grab would leave them: rows of width pixels, each
 // byte set to fill, and the copy; the buffer goes on past the copy with 0xFF
