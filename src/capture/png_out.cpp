@@ -44,9 +44,34 @@ static int encode(FILE *fp, int32_t width, int32_t height)
     return 0;
 }
 
+// The path at the end of the dangling link name, through further links:
+// where a new file is to be made.
+static bool dangling_end(const char *name, char target[PATH_MAX])
+{
+    char path[PATH_MAX], link[PATH_MAX];
+    strcpy(path, name);
+    for (int hops = 0; hops < 40; hops++) {
+        ssize_t n = readlink(path, link, sizeof link - 1);
+        if (n < 0)
+            return false;
+        link[n] = 0;
+        // A relative link is read from the link's own folder.
+        const char *slash = strrchr(path, '/');
+        int folder = link[0] == '/' || !slash ? 0 : int(slash - path) + 1;
+        if (snprintf(target, PATH_MAX, "%.*s%s", folder, path, link) >= PATH_MAX)
+            return false;
+        struct stat st;
+        if (lstat(target, &st) != 0)
+            return errno == ENOENT;
+        strcpy(path, target);
+    }
+    return false;
+}
+
 // Whether name is written through a replacement, and then the path of the
-// regular file to replace (a link resolved). A FIFO, a device, a dangling
-// link or a file that is our own output are written directly.
+// regular file to replace (a link resolved) or to make (a dangling link
+// followed). A FIFO, a device or a file that is our own output are
+// written directly.
 static bool replaceable(const char *name, char target[PATH_MAX])
 {
     const char *slash = strrchr(name, '/');
@@ -59,7 +84,9 @@ static bool replaceable(const char *name, char target[PATH_MAX])
     }
     if (!S_ISLNK(st.st_mode))
         strcpy(target, name);
-    else if (stat(name, &st) != 0 || !realpath(name, target))
+    else if (stat(name, &st) != 0)
+        return errno == ENOENT && dangling_end(name, target);
+    else if (!realpath(name, target))
         return false;
     for (int fd = 1; fd <= 2; fd++)
         if (fstat(fd, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
