@@ -32,6 +32,7 @@
 #undef mmap64
 #undef creat64
 #undef freopen64
+#undef lstat64
 
 #ifndef CLOSE_RANGE_CLOEXEC
 #define CLOSE_RANGE_CLOEXEC (1U << 2)   // Linux 5.11; older C library headers lack it
@@ -54,6 +55,8 @@ static void *(*real_mmap64)(void *, size_t, int, int, int, off64_t);
 static int (*real_remove)(const char *);
 static int (*real_unlink)(const char *);
 static int (*real_chdir)(const char *);
+static int (*real_lstat)(const char *, struct stat *);
+int (*real_lstat64)(const char *, struct stat64 *);
 static int (*real_dup)(int);
 static int (*real_dup2)(int, int);
 static int (*real_dup3)(int, int, int);
@@ -98,6 +101,8 @@ void shim_init(void)
     next(real_remove, "remove");
     next(real_unlink, "unlink");
     next(real_chdir, "chdir");
+    next(real_lstat, "lstat");
+    next(real_lstat64, "lstat64");
     next(real_dup, "dup");
     next(real_dup2, "dup2");
     next(real_dup3, "dup3");
@@ -497,4 +502,33 @@ EXPORT int chdir(const char *path)
 {
     shim_init();
     return path_call(real_chdir, "chdir", path);
+}
+
+// The service looks at its pid file's place as well as opening it. Only a
+// path whose last name is a route's (or a dot) can end on one without a
+// link followed: every other lstat passes straight through.
+template <typename Stat> static int lstat_call(int (*real)(const char *, Stat *), const char *path, Stat *st)
+{
+    shim_init();
+    if (!path || !may_end_on_route(path))
+        return real(path, st);
+    char p[PATH_MAX], named[PATH_MAX];
+    int kind = walk_path(AT_FDCWD, path, p, named);
+    if (kind == KIND_NONE && !in_root(named))
+        return real(path, st);
+    if (kind == KIND_MISSING) {
+        errno = ENOENT;
+        return -1;
+    }
+    return real(named, st);
+}
+
+EXPORT int lstat(const char *path, struct stat *st)
+{
+    return lstat_call(real_lstat, path, st);
+}
+
+EXPORT int lstat64(const char *path, struct stat64 *st)
+{
+    return lstat_call(real_lstat64, path, st);
 }

@@ -20,6 +20,7 @@ enum {
 extern char emu_root[];                    // TAVRO_EMU_ROOT, "" when unset
 extern int (*real_open)(const char *, int, ...);
 extern int (*real_close)(int);
+extern int (*real_lstat64)(const char *, struct stat64 *);
 
 // Resolves the calls of the next library; safe to call again and early.
 void shim_init(void);
@@ -34,6 +35,9 @@ struct emu_shared *shim_shared(void);
 // For KIND_NONE out is "" where the walk gave up, and named is "" or not
 // in the device's folder: the caller then uses the path as given.
 int walk_path(int dir, const char *path, char *out, char *named);
+// Whether path, its last link not followed, may end on a routed name: it
+// ends in a route's last name, or in a dot.
+bool may_end_on_route(const char *path);
 // Whether a walked name lies in the device's folder.
 bool in_root(const char *named);
 // The kind of a walked, absolute path.

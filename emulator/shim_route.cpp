@@ -142,7 +142,7 @@ int walk_path(int dir, const char *path, char *out, char *named)
             have_name = true;
         }
         struct stat64 st;
-        if (lstat64(out, &st) || !S_ISLNK(st.st_mode))
+        if (real_lstat64(out, &st) || !S_ISLNK(st.st_mode))
             continue;
         ssize_t n = readlink(out, target, sizeof target - 1);
         if (n <= 0 || ++links > 40)
@@ -167,6 +167,18 @@ int walk_path(int dir, const char *path, char *out, char *named)
     if (!out[0])
         strcpy(out, "/");
     return path_kind(out);
+}
+
+bool may_end_on_route(const char *path)
+{
+    const char *last = strrchr(path, '/');
+    last = last ? last + 1 : path;
+    if (!*last || !strcmp(last, ".") || !strcmp(last, ".."))
+        return true;
+    for (const auto &route : routes)
+        if (!strcmp(last, strrchr(route.name, '/') + 1))
+            return true;
+    return false;
 }
 
 bool in_root(const char *p)
