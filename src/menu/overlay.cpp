@@ -20,9 +20,10 @@ volatile sig_atomic_t leave_requested = 0;
 // /dev/fb0 while the overlay is shown, else -1.
 static int fb_fd = -1;
 
-// While the overlay is shown these signals leave the menu as "exit" does,
-// so that the screen is given back; the actions before are put back after.
-// sigaction cannot fail on them: unchecked.
+// While the overlay is shown these signals, where their default action
+// would end the process with the screen in menu mode, leave the menu as
+// "exit" does; the actions before are put back after. sigaction cannot
+// fail on them: unchecked.
 static const int LEAVING_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
 static struct sigaction saved_actions[4];
 
@@ -42,8 +43,9 @@ void take_over_display()
     sigemptyset(&action.sa_mask);
     for (int i = 0; i < 4; i++) {
         sigaction(LEAVING_SIGNALS[i], nullptr, &saved_actions[i]);
-        // An ignored signal stays ignored: it ends nothing.
-        if (saved_actions[i].sa_handler != SIG_IGN)
+        // An ignored signal ends nothing; a handled one (a service's stop
+        // request, back in its menu) keeps its handler.
+        if (saved_actions[i].sa_handler == SIG_DFL)
             sigaction(LEAVING_SIGNALS[i], &action, nullptr);
     }
     fb_fd = open("/dev/fb0", O_RDWR);
