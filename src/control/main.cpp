@@ -66,7 +66,10 @@ static bool run_interactive(int *status)
         save_combo();
         // The parent leaves to the launcher, also when there is no child;
         // the child is the service, and comes back here on a stop request.
-        if (fork() != 0)
+        pid_t child = fork();
+        if (child < 0)
+            perror("tavro: fork failed, no service runs");
+        if (child != 0)
             return true;
         run_capture_service(&previous_buttons, status);
     }

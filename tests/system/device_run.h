@@ -62,6 +62,15 @@ inline std::string tripwire_preload()
     return (test_setting("TAVRO_TEST_WRAPPER").empty() ? "LD_PRELOAD=" : "TAVRO_GUEST_PRELOAD=") + tripwire;
 }
 
+// The same for a shell line that starts tavro_command() on the emulated
+// device, where the shim is preloaded already: the tripwire after it.
+inline std::string tripwire_beside_shim()
+{
+    std::string tripwire = test_setting("TAVRO_TEST_TRIPWIRE", TRIPWIRE_LIBRARY);
+    return test_setting("TAVRO_TEST_WRAPPER").empty() ? "LD_PRELOAD=\"$LD_PRELOAD:" + tripwire + "\""
+                                                     : "TAVRO_GUEST_PRELOAD=" + tripwire;
+}
+
 // In a forked child: moves to cwd and replaces the process by argv.
 [[noreturn]] inline void exec_in(const std::string &cwd, const Args &argv)
 {

@@ -1,16 +1,19 @@
 /* Preloaded into tavro started outside the emulated device: every open of
  * a device file is written down in $TRIPWIRE_LOG and refused, so that the
  * safety check's test can show that nothing was touched, and so that a
- * broken check still cannot reach this machine's /dev/mem. */
+ * broken check still cannot reach this machine's /dev/mem. With
+ * TRIPWIRE_FORK=fail, fork fails as on a full process table. */
 #undef _FILE_OFFSET_BITS
 #undef _FORTIFY_SOURCE
 #define _GNU_SOURCE
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 #undef open64 /* musl's headers make it another name for open */
 
 int open(const char *path, int flags, ...)
@@ -36,3 +39,14 @@ int open(const char *path, int flags, ...)
 int open64(const char *path, int flags, ...) __attribute__((alias("open")));
 int __open_2(const char *path, int flags) { return open(path, flags, 0); }
 int __open64_2(const char *path, int flags) __attribute__((alias("__open_2")));
+
+pid_t fork(void)
+{
+    const char *fork_mode = getenv("TRIPWIRE_FORK");
+    if (fork_mode && strcmp(fork_mode, "fail") == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    pid_t (*real_fork)(void) = (pid_t(*)(void))dlsym(RTLD_NEXT, "fork");
+    return real_fork();
+}
