@@ -1,6 +1,7 @@
 #include "interactive.h"
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 
 using Layer = std::vector<uint32_t>;
@@ -50,42 +51,71 @@ TEST_F(MenuScreen, TheButtonsMoveTheCursorEditTheSlotsAndGo)
     EXPECT_EQ(layer1(), Layer({0x44320023, 2, 640}));
 }
 
-// Each row a combo file, the slots it gives, and a way to leave (0 the
-// menu's exit, after a key held there): the screen as it was, the
-// launcher, and the file untouched.
-TEST_F(MenuScreen, CombosComeFromTheFileAndLeavingGivesTheScreenBack)
-{
-    const struct { std::string file; const char *slots; int sig; } rows[] = {
-        {"", "MENU R <none>", 0},
-        {"", "MENU R <none>", SIGUSR1},
-        {std::string("\0\x20\0\0", 4), "B R <none>", SIGTERM},
-        {std::string("\x01\0\0\0\x10\0\0\0\0\x10\0\0", 12), "UP DOWN A", SIGINT},
-        {std::string("\0\0\x01\0\0\x01\0\0\0\0\0\0", 12), "0x00010000 MENU <none>", SIGHUP},
-    };
-    for (const auto &r : rows) {
-        if (!r.file.empty())
-            std::ofstream(in_work("tavro.bcfg"), std::ios::binary) << r.file;
-        start();
-        ASSERT_TRUE(menu_shown()) << err();
+class MenuLeaving : public MenuScreen {
+protected:
+    // The three slots as the menu shows them, one space between.
+    std::string slots_shown()
+    {
         std::string slots;
         for (int slot = 0; slot < 3; slot++) {
             std::string text = text_at(60, 76 + 8 * slot, 10);
             slots += text.substr(0, text.find_last_not_of(' ') + 1) + (slot < 2 ? " " : "");
         }
-        EXPECT_EQ(slots, r.slots);
-        if (r.sig == 0) {
-            // MENU, SELECT, L, R, A: the first step on the press, the others repeats.
-            set_buttons(RAW_RIGHT);
-            EXPECT_TRUE(wait_for_text(60, 76, "A ")) << text_at(60, 76, 8);
-            ASSERT_TRUE(hold(0) && tap(RAW_UP));
-            set_buttons(RAW_MENU);
-        } else {
-            std::string children = "/proc/" + std::to_string(runner) + "/task/" + std::to_string(runner) + "/children";
-            kill(atoi(read_file(children).c_str()), r.sig);
-        }
-        EXPECT_EQ(finish(), 0) << r.sig;
-        EXPECT_EQ(layer1(), Layer({0x44320023, 2, 640})) << r.sig;
-        EXPECT_EQ(count_of(launcher_log(), "pid="), 1) << r.sig;
-        EXPECT_EQ(read_file(in_work("tavro.bcfg")), r.file) << "leaving saves nothing";
+        return slots;
     }
+    // After leaving: the screen as it was, the launcher started, the combo
+    // file as it was (leaving saves nothing).
+    void expect_left_as_exit_does(const std::string &file)
+    {
+        EXPECT_EQ(finish(), 0);
+        EXPECT_EQ(layer1(), Layer({0x44320023, 2, 640}));
+        EXPECT_EQ(count_of(launcher_log(), "pid="), 1);
+        EXPECT_EQ(read_file(in_work("tavro.bcfg")), file);
+    }
+};
+
+// Each row a combo file and the slots it gives; then "exit".
+TEST_F(MenuLeaving, CombosComeFromTheFileAndExitGivesTheScreenBack)
+{
+    const struct { const char *what; std::string file; const char *slots; } rows[] = {
+        {"no file: the first combo", "", "MENU R <none>"},
+        {"four bytes: the first slot only", std::string("\0\x20\0\0", 4), "B R <none>"},
+        {"twelve bytes", std::string("\x01\0\0\0\x10\0\0\0\0\x10\0\0", 12), "UP DOWN A"},
+        {"a mask of two buttons, shown as a number", std::string("\0\0\x01\0\0\x01\0\0\0\0\0\0", 12),
+         "0x00010000 MENU <none>"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        if (!r.file.empty())
+            std::ofstream(in_work("tavro.bcfg"), std::ios::binary) << r.file;
+        start();
+        ASSERT_TRUE(menu_shown()) << err();
+        EXPECT_EQ(slots_shown(), r.slots);
+        ASSERT_TRUE(tap(RAW_UP));
+        set_buttons(RAW_MENU);
+        expect_left_as_exit_does(r.file);
+    }
+}
+
+// A signal that would end the program leaves the menu as "exit" does.
+TEST_F(MenuLeaving, ASignalLeavesAsExitDoes)
+{
+    for (int sig : {SIGUSR1, SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        start();
+        ASSERT_TRUE(menu_shown()) << err();
+        std::string children = "/proc/" + std::to_string(runner) + "/task/" + std::to_string(runner) + "/children";
+        kill(atoi(read_file(children).c_str()), sig);
+        expect_left_as_exit_does("");
+    }
+}
+
+// A held button steps again and again, faster as it is held: MENU, SELECT,
+// L, R, A from the first slot.
+TEST_F(MenuScreen, AHeldButtonRepeats)
+{
+    start();
+    ASSERT_TRUE(menu_shown()) << err();
+    set_buttons(RAW_RIGHT);
+    EXPECT_TRUE(wait_for_text(60, 76, "A ")) << text_at(60, 76, 8);
 }

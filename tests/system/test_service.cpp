@@ -290,7 +290,7 @@ TEST_F(Service, APidFileRemovedOrReplacedIsMadeAgain)
         int pid = go_to_background();
         ASSERT_TRUE(pid > 0 && lock_holder() == pid);
         ASSERT_EQ(c.undo(paths), 0);
-        EXPECT_TRUE(wait_for([&] { return lock_holder() == pid && pid_file() == std::to_string(pid); }))
+        ASSERT_TRUE(wait_for([&] { return lock_holder() == pid && pid_file() == std::to_string(pid); }))
             << "the service did not claim its pid file again";
         EXPECT_TRUE(stop_service(pid));
         EXPECT_EQ(err(), "");
