@@ -1,5 +1,6 @@
 #include "fakes.h"
 #include "device/register_window.h"
+#include "display_model.h"
 
 #include <cerrno>
 #include <sys/syscall.h>
@@ -11,24 +12,22 @@ int syncs;
 int fsync_error;
 int fchmod_error;
 
-static constexpr uint32_t STATUS = 0x308C, PENDING = 0x400;
-
 // Nothing is mapped: the register file is all there is.
 void release_register_window() {}
 
 uint32_t reg_read(uint32_t offset)
 {
     EXPECT_EQ(offset % 4, 0u) << "unaligned register read";
-    if (offset == STATUS && ++status_reads % 3 == 0)
-        register_file[STATUS] |= PENDING;
+    if (offset == DC_STATUS && ++status_reads % 3 == 0)
+        register_file[DC_STATUS] |= DC_STATUS_SYNC;
     return register_file[offset];
 }
 
 void reg_write(uint32_t offset, uint32_t value)
 {
     EXPECT_EQ(offset % 4, 0u) << "unaligned register write";
-    if (offset == STATUS)  // write 1 to clear
-        register_file[STATUS] = (value & ~PENDING) | (register_file[STATUS] & ~value & PENDING);
+    if (offset == DC_STATUS)  // write 1 to clear
+        register_file[DC_STATUS] = (value & ~DC_STATUS_SYNC) | (register_file[DC_STATUS] & ~value & DC_STATUS_SYNC);
     else
         register_file[offset] = value;
 }

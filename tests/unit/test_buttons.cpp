@@ -4,14 +4,21 @@
 
 TEST(ButtonRemap, DiagonalsSplitAndSideKeysMove)
 {
-    const uint32_t cases[][2] = {
-        {0x00000002, 0x00000005}, {0x000000AA, 0x00000055}, {0x00000080, 0x00000041},
-        {0x00000008, 0x00000014}, {0x00000020, 0x00000050}, {0x0000FF00, 0x0000FF00},
-        {0x00010000, 0x00800000}, {0x00020000, 0x00400000}, {0x00040000, 0x08000000},
-        {0xFFF80000, 0x00000000}, {0xFFFFFFFF, 0x08C0FF55},
+    const struct { const char *what; uint32_t raw, buttons; } cases[] = {
+        {"up-left: up and left", 0x00000002, 0x00000005},
+        {"all four diagonals: the four directions", 0x000000AA, 0x00000055},
+        {"up-right: up and right", 0x00000080, 0x00000041},
+        {"down-left: down and left", 0x00000008, 0x00000014},
+        {"down-right: down and right", 0x00000020, 0x00000050},
+        {"MENU to Y stay where they are", 0x0000FF00, 0x0000FF00},
+        {"volume up moves to bit 23", 0x00010000, 0x00800000},
+        {"volume down moves to bit 22", 0x00020000, 0x00400000},
+        {"the stick's push moves to bit 27", 0x00040000, 0x08000000},
+        {"bits of no button are dropped", 0xFFF80000, 0x00000000},
+        {"every bit at once", 0xFFFFFFFF, 0x08C0FF55},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(remap_buttons(c[0]), c[1]) << std::hex << c[0];
+        EXPECT_EQ(remap_buttons(c.raw), c.buttons) << c.what;
 }
 
 // The button driver stands behind a pipe that already holds every word to

@@ -1,33 +1,48 @@
 #include "capture/grab.h"
 #include "device/devices.h"
+#include "display_model.h"
 #include "fakes.h"
 
 #include <fcntl.h>
 #include <tuple>
 
+// The register of primary layer 1 at offset, within its group.
+static uint32_t p1(uint32_t offset)
+{
+    return dc_layer_base[LAYER_P1] + offset;
+}
+
 // One process grabs many frames: the buffers follow the largest one, and a
 // layer that is refused, or whose depth has no conversion, allocates nothing.
 TEST(GrabScreen, BuffersFollowTheLargestFrameAndRefusalsAllocateNothing)
 {
-    // Each step: the screen and the layer's strides, then what the grab
-    // returns and the row slots, row width and raw bytes it leaves.
-    struct Step { int width, height; uint32_t hstride, vstride; int bpp, slots, row_width, capacity; };
+    struct Layer { int width, height; uint32_t hstride, vstride; };
+    struct Buffers { int32_t row_slots, row_width, raw_capacity; };
+    struct Step { const char *what; Layer layer; int bpp; Buffers after; };
     const Step steps[] = {
-        {320, 240, 2, 0, -1, 0, 0, 16}, {320, 240, 4, 1280, 32, 0, 0, 16},
-        {8, 2, 2, 16, 16, 2, 8, 32},    {4, 4, 2, 8, 16, 4, 4, 32},
-        {6, 3, 2, 12, 16, 4, 6, 36},    {2, 1, 2, 4, 16, 4, 6, 36},
+        {"no line: refused", {320, 240, 2, 0}, -1, {0, 0, 16}},
+        {"32 bits, which have no conversion", {320, 240, 4, 1280}, 32, {0, 0, 16}},
+        {"the first frame", {8, 2, 2, 16}, 16, {2, 8, 32}},
+        {"more lines of fewer pixels: every row takes their width", {4, 4, 2, 8}, 16, {4, 4, 32}},
+        {"wider lines: every row grows", {6, 3, 2, 12}, 16, {4, 6, 36}},
+        {"a smaller frame: nothing shrinks", {2, 1, 2, 4}, 16, {4, 6, 36}},
     };
     set_capture({}, 0, 0);
     mem_fd = open("/dev/zero", O_RDONLY);  // frame memory that reads as zeros
     ASSERT_GE(mem_fd, 0);
     for (const Step &s : steps) {
-        // The screen size, primary layer 1 on at RGB565 and its strides.
-        register_file = {{0x4004, uint32_t(s.height - 1) << 16 | uint32_t(s.width - 1)},
-                         {0x4058, 0x4432 << 16 | 0x20 | 0x3}, {0x405C, s.hstride}, {0x4060, s.vstride}};
+        SCOPED_TRACE(s.what);
+        const Layer &l = s.layer;
+        register_file = {
+            {DC_BLOCK_PRIMARY + DC_SCREEN_SIZE, uint32_t(l.height - 1) << 16 | uint32_t(l.width - 1)},
+            {p1(DC_CONTROL), DC_FORMAT_16 << DC_FORMAT_SHIFT | DC_CONTROL_ENABLE | 0x3},
+            {p1(DC_HSTRIDE), l.hstride},
+            {p1(DC_VSTRIDE), l.vstride},
+        };
         int32_t width, height, stride;
-        EXPECT_EQ(grab_screen(&width, &height, &stride), s.bpp) << s.hstride << " " << s.vstride;
+        EXPECT_EQ(grab_screen(&width, &height, &stride), s.bpp);
         EXPECT_EQ(std::make_tuple(row_slots, row_width, raw_capacity),
-                  std::make_tuple(s.slots, s.row_width, s.capacity));
+                  std::make_tuple(s.after.row_slots, s.after.row_width, s.after.raw_capacity));
         for (int i = 0; i < row_slots; i++)  // the sanitizer build checks each size
             memset(row_table[i], 0x55, size_t(row_width) * 3);
     }
