@@ -79,9 +79,6 @@ void display_init(display_state *d, uint8_t *mem, uint64_t mem_size, uint32_t (*
         g[DC_VSTRIDE / 4] = cfg->layer[l].vstride;
         g[DC_ADDRESS / 4] = cfg->layer[l].address;
     }
-    for (int i = 0; i < cfg->presets; i++)
-        if (cfg->preset[i].offset < REGS_SIZE)
-            d->regs[cfg->preset[i].offset / 4] = cfg->preset[i].value;
 }
 
 // A store by the program. The status flag clears where a 1 is written and

@@ -41,10 +41,6 @@ struct display_config {
     int width[2], height[2];           // primary and secondary display blocks
     layer_setup layer[LAYER_COUNT];
     uint32_t status;                   // DISPLAY_STATUS at power-on, sync clear
-    struct {
-        uint32_t offset, value;
-    } preset[32];                      // registers set last, as given
-    int presets;
 };
 
 // Physical memory as the controller sees it: the whole of ROOT/dev/mem.
