@@ -5,6 +5,7 @@
 #include "screenshot.h"
 #include "window.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -63,6 +64,47 @@ static void note_exit(const emulated_device *dev, pid_t pid, int wait_status)
         close(fd);
 }
 
+// Kills every child of the runner, as /proc tells them.
+static void kill_children(void)
+{
+    DIR *proc = opendir("/proc");
+    if (!proc)
+        return;
+    for (dirent *e; (e = readdir(proc));) {
+        char path[300], stat[512];
+        snprintf(path, sizeof path, "/proc/%s/stat", e->d_name);
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        ssize_t n = fd < 0 ? -1 : read(fd, stat, sizeof stat - 1);
+        if (fd >= 0)
+            close(fd);
+        if (n <= 0)
+            continue;
+        stat[n] = 0;
+        // "PID (NAME) STATE PPID ...", where NAME may hold anything.
+        const char *after_name = strrchr(stat, ')');
+        int parent;
+        if (after_name && sscanf(after_name + 1, " %*c %d", &parent) == 1 && parent == getpid())
+            kill(atoi(e->d_name), SIGKILL);
+    }
+    closedir(proc);
+}
+
+// What the command left behind has become the runner's (it is their
+// subreaper): each process is killed once it is a child, until none is
+// left. Each end goes to exits.log.
+static void end_leftovers(const emulated_device *dev)
+{
+    for (;;) {
+        kill_children();
+        int st;
+        pid_t pid = waitpid(-1, &st, 0);
+        if (pid > 0)
+            note_exit(dev, pid, st);
+        else if (errno != EINTR)
+            return;
+    }
+}
+
 int run_device(emulated_device *dev, const runner_config *cfg, pid_t child, bool *screenshot_failed)
 {
     char mark[PATH_MAX];
@@ -87,9 +129,14 @@ int run_device(emulated_device *dev, const runner_config *cfg, pid_t child, bool
         }
         if (child_done && (!cfg->wait_all || (pid < 0 && errno == ECHILD)))
             break;
-        if (caught_signal && (!child_done || cfg->window)) {
-            kill(cfg->window ? -child : child, caught_signal);
-            caught_signal = 0;
+        int sig = caught_signal;
+        caught_signal = 0;
+        if (sig && (!child_done || cfg->window)) {
+            kill(cfg->window ? -child : child, sig);
+        } else if (sig) {
+            end_leftovers(dev);
+            status = 128 + sig;
+            break;
         }
         clock_gettime(CLOCK_MONOTONIC, &now);
         double t = seconds(&start, &now);

@@ -1,9 +1,14 @@
 // The runner and the shim together, with a probe that makes the program's
 // device calls (emu_probe.cpp): routing, refusal of host devices,
-// descriptors, the fbdev answers, the sync acknowledge.
+// descriptors, the fbdev answers, the sync acknowledge; and the runner's
+// end.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 static std::string run(const std::string &command)
@@ -124,4 +129,39 @@ TEST_F(EmulatedDevice, ALibraryWhoseConstructorRunsFirstReachesTheDevice)
 {
     EXPECT_EQ(run(EMU_RUNNER " --buttons 1234@0-600 -- sh -c 'LD_PRELOAD=$LD_PRELOAD:" EMU_EARLY " exec " EMU_PROBE "'"),
               "early fopen\nmem ok\nfopen=/dev/GPIO read 00001234\n");
+}
+
+// True as soon as condition holds; false if it still fails after 10 s.
+template <typename F> static bool wait_for(F condition)
+{
+    for (time_t end = time(nullptr) + 10; time(nullptr) < end; usleep(5000))
+        if (condition())
+            return true;
+    return condition();
+}
+
+// With --wait-all the device runs on for what the command left behind; a
+// TERM once the command has ended kills that too, and the runner ends as
+// killed by TERM.
+TEST_F(EmulatedDevice, TermAfterTheCommandEndedEndsWhatItLeftBehind)
+{
+    pid_t runner = fork();
+    if (runner == 0) {
+        execl(EMU_RUNNER, EMU_RUNNER, "--dir", (dir + "/dev").c_str(), "--wait-all", "--", "sh", "-c",
+              "sleep 600 & echo $! >\"$0/leftover\"", dir.c_str(), nullptr);
+        _exit(127);
+    }
+    ASSERT_TRUE(wait_for([&] { return !device_file("exits.log").empty(); })) << "the command did not end";
+    kill(runner, SIGTERM);
+    int status = 0;
+    bool ended = wait_for([&] { return waitpid(runner, &status, WNOHANG) == runner; });
+    pid_t leftover = atoi(run("cat " + dir + "/leftover").c_str());
+    if (!ended) {
+        kill(leftover, SIGKILL);
+        kill(runner, SIGKILL);
+        waitpid(runner, &status, 0);
+    }
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << "the runner still ran";
+    EXPECT_EQ(kill(leftover, 0), -1) << "the leftover still ran";
+    EXPECT_NE(device_file("exits.log").find(std::to_string(leftover) + " 137\n"), std::string::npos);
 }
