@@ -126,7 +126,6 @@ void display_vsync(display_state *d)
         return;
     display_update(d);
     __atomic_fetch_or(&d->regs[DC_STATUS / 4], DC_STATUS_SYNC, __ATOMIC_SEQ_CST);
-    d->syncs++;
 }
 
 // Without sight of the program's stores the flag can only be a pulse.

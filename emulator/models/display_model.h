@@ -51,7 +51,6 @@ struct display_state {
     uint32_t (*palette)[256];          // per layer, 0x00RRGGBB; shared with the
                                        // write handler in the program
     layer_setup shown[LAYER_COUNT];    // settings scanned out, latched at sync
-    uint64_t syncs;
 };
 
 int layer_block(int layer);

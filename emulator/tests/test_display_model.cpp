@@ -10,7 +10,7 @@ class DisplayModel : public testing::Test {
 protected:
     uint32_t window[REGS_SIZE / 4] = {};
     uint32_t palette[LAYER_COUNT][256] = {};
-    display_state d{nullptr, 0, window, palette, {}, 0};
+    display_state d{nullptr, 0, window, palette, {}};
 
     void SetUp() override { window[p1(DC_CONTROL) / 4] = d.shown[LAYER_P1].control = 0x44320023; }
     static uint32_t p1(uint32_t reg) { return dc_layer_base[LAYER_P1] + reg; }
