@@ -1,4 +1,4 @@
-#include "build_device.h"
+#include "runner.h"
 #include "framebuffer.h"
 #include "motion.h"
 #include "picture.h"

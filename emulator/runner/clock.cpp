@@ -1,8 +1,5 @@
-#include "clock.h"
-#include "build_device.h"
-#include "command.h"
+#include "runner.h"
 #include "motion.h"
-#include "screenshot.h"
 #include "window.h"
 
 #include <dirent.h>

@@ -1,5 +1,4 @@
-#include "command.h"
-#include "build_device.h"
+#include "runner.h"
 #include "isolate.h"
 
 #include <errno.h>

@@ -1,9 +1,7 @@
 // tavro-emu: builds an emulated device in a folder, runs a command on it
 // with the preload shim, and drives the display controller and the buttons
 // while the command runs. Folder layout in device_folder.h and in --help.
-#include "build_device.h"
-#include "clock.h"
-#include "command.h"
+#include "runner.h"
 #include "window.h"
 
 #include <errno.h>

@@ -1,4 +1,4 @@
-#include "screenshot.h"
+#include "runner.h"
 #include "picture.h"
 
 #include <stdio.h>

@@ -100,6 +100,20 @@ static int route_of(const char *p)
     return -1;
 }
 
+// The kind of a walked, absolute path.
+static int path_kind(const char *p)
+{
+    if (in_root(p)) {
+        size_t n = strlen(emu_root);
+        int r = route_of(p + n);
+        if (r >= 0)
+            return routes[r].kind;
+        if (starts_with(p + n, EMU_LAUNCHER_DIR "/"))
+            return KIND_FILE;
+    }
+    return is_host_device_name(p) ? KIND_REFUSED : KIND_NONE;
+}
+
 // Where a walk gives up: the caller uses the path as given.
 static int given_up(char *out)
 {
@@ -181,19 +195,6 @@ bool in_root(const char *p)
 {
     size_t n = strlen(emu_root);
     return n && !strncmp(p, emu_root, n) && p[n] == '/';
-}
-
-int path_kind(const char *p)
-{
-    size_t n = strlen(emu_root);
-    if (n && !strncmp(p, emu_root, n) && p[n] == '/') {
-        int r = route_of(p + n);
-        if (r >= 0)
-            return routes[r].kind;
-        if (starts_with(p + n, EMU_LAUNCHER_DIR "/"))
-            return KIND_FILE;
-    }
-    return is_host_device_name(p) ? KIND_REFUSED : KIND_NONE;
 }
 
 // Each descriptor of a device file, with the file it was opened on.

@@ -49,8 +49,6 @@ struct emu_shared *shim_shared(void);
 int walk_path(int dir, const char *path, char *out, char *named);
 // Whether a walked name lies in the device's folder.
 bool in_root(const char *named);
-// The kind of a walked, absolute path.
-int path_kind(const char *path);
 // A character or block device of this machine that the program may not open.
 bool is_host_device(const struct stat64 *st);
 
