@@ -28,11 +28,15 @@ int open(const char *path, int flags, ...)
         errno = EACCES;
         return -1;
     }
-    /* The mode comes only with the flags that create a file. */
-    va_list ap;
-    va_start(ap, flags);
-    int mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(ap, int) : 0;
-    va_end(ap);
+    /* The mode comes only with the flags that create a file; O_TMPFILE
+     * holds the bit of O_DIRECTORY, so all of its bits must be set. */
+    int mode = 0;
+    if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = va_arg(ap, int);
+        va_end(ap);
+    }
     return openat(AT_FDCWD, path, flags, mode);
 }
 

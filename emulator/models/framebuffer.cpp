@@ -1,40 +1,8 @@
-#include "device_models.h"
-
-#include "layout.h"
+#include "framebuffer.h"
 
 #include <errno.h>
 #include <linux/fb.h>
-#include <sched.h>
 #include <string.h>
-#include <unistd.h>
-
-static bool within(uint32_t n, uint32_t from, uint32_t to)
-{
-    return from && n >= from && n <= to;
-}
-
-// The word file is read at its start each time, so it never runs dry. A
-// writer that truncates before writing may leave it short for a moment:
-// read again.
-ssize_t button_read(button_state *b, int fd, void *buf, size_t n)
-{
-    uint32_t count = b->reads ? __atomic_add_fetch(b->reads, 1, __ATOMIC_SEQ_CST) : 0;
-    if (b->faults && within(count, b->faults->fail_from, b->faults->fail_to)) {
-        errno = EIO;
-        return -1;
-    }
-    size_t want = n < 4 ? n : 4;
-    if (b->faults && within(count, b->faults->short_from, b->faults->short_to) && want > 2)
-        want = 2;
-    ssize_t got = -1;
-    for (int tries = 0; tries < 1000; tries++) {
-        got = pread(fd, buf, want, 0);
-        if (got < 0 || (size_t)got == want)
-            break;
-        sched_yield();
-    }
-    return got;
-}
 
 static uint64_t le(const uint8_t *p, int bytes)
 {
@@ -99,22 +67,6 @@ int fb_ioctl(const fb_state *f, unsigned long request, void *arg)
         var->bits_per_pixel = f->bits_per_pixel;
         colours(f, var);
         var->height = var->width = 0xFFFFFFFF;   // size unknown
-        return 0;
-    }
-    if (request == FBIOGETCMAP && f->palette) {
-        fb_cmap *map = (fb_cmap *)arg;
-        if (map->start >= 256 || map->len > 256 - map->start) {
-            errno = EINVAL;
-            return -1;
-        }
-        for (uint32_t i = 0; i < map->len; i++) {
-            uint32_t c = f->palette[map->start + i];
-            map->red[i] = (uint16_t)((c >> 16 & 0xFF) * 0x101);
-            map->green[i] = (uint16_t)((c >> 8 & 0xFF) * 0x101);
-            map->blue[i] = (uint16_t)((c & 0xFF) * 0x101);
-            if (map->transp)
-                map->transp[i] = 0;
-        }
         return 0;
     }
     errno = EINVAL;

@@ -1,6 +1,8 @@
 // The emulated screen in a desktop window, and the keyboard as the
 // handheld's buttons.
 #pragma once
+#include "display_model.h"
+
 #include <stdint.h>
 
 // Which key is which button, in two parts of one line.
@@ -10,9 +12,10 @@
 // Opens a window for a w x h screen drawn scale times larger. Without a
 // display, or when no window can be made, prints why and returns -1.
 int window_open(int scale, int w, int h);
-// Shows a w x h RGB888 screen; the window follows a change of size.
-void window_show(const uint8_t *rgb, int w, int h);
-// Handles the window's events. Returns the raw button word of the keys
-// held; sets *closed once the window is closed (or Esc pressed).
-uint32_t window_poll(bool *closed);
+// At a sync: shows the screens as the controller shows them now, the
+// secondary beside the primary while one of its layers is on (the window
+// follows a change of size), and handles the window's events. Returns the
+// raw button word of the keys held; sets *closed once the window is closed
+// (or Esc pressed).
+uint32_t window_frame(const display_state *d, bool *closed);
 void window_close();

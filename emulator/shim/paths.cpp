@@ -8,7 +8,7 @@
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
-#include "layout.h"
+#include "device_folder.h"
 #include "shim.h"
 
 #include <errno.h>
@@ -18,6 +18,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 // Names that lead into the emulated device, and what they lead to.
@@ -99,6 +100,27 @@ static int route_of(const char *p)
     return -1;
 }
 
+// The kind of a walked, absolute path.
+static int path_kind(const char *p)
+{
+    if (in_root(p)) {
+        size_t n = strlen(emu_root);
+        int r = route_of(p + n);
+        if (r >= 0)
+            return routes[r].kind;
+        if (starts_with(p + n, EMU_LAUNCHER_DIR "/"))
+            return KIND_FILE;
+    }
+    return is_host_device_name(p) ? KIND_REFUSED : KIND_NONE;
+}
+
+// Where a walk gives up: the caller uses the path as given.
+static int given_up(char *out)
+{
+    out[0] = 0;
+    return KIND_NONE;
+}
+
 int walk_path(int dir, const char *path, char *out, char *named)
 {
     bool have_name = false;
@@ -106,7 +128,7 @@ int walk_path(int dir, const char *path, char *out, char *named)
     char rest[2 * PATH_MAX], target[PATH_MAX];
     int links = 0;
     if (!path || !start_of(dir, path, out) || strlen(path) >= PATH_MAX)
-        return out[0] = 0, KIND_NONE;
+        return given_up(out);
     strcpy(rest, path);
     char *next = rest;
     while (*next) {
@@ -124,7 +146,7 @@ int walk_path(int dir, const char *path, char *out, char *named)
         }
         size_t have = strlen(out);
         if (have + 1 + len >= PATH_MAX)
-            return out[0] = 0, KIND_NONE;
+            return given_up(out);
         out[have] = '/';
         memcpy(out + have + 1, name, len);
         out[have + 1 + len] = 0;
@@ -146,14 +168,14 @@ int walk_path(int dir, const char *path, char *out, char *named)
             continue;
         ssize_t n = readlink(out, target, sizeof target - 1);
         if (n <= 0 || ++links > 40)
-            return out[0] = 0, KIND_NONE;
+            return given_up(out);
         target[n] = 0;
         // A link of /proc/self/fd to a pipe or socket names no path.
         if (target[0] != '/' && strchr(target, ':'))
-            return out[0] = 0, KIND_NONE;
+            return given_up(out);
         size_t tl = strlen(target), nl = strlen(next);
         if (tl + 1 + nl >= sizeof rest)
-            return out[0] = 0, KIND_NONE;
+            return given_up(out);
         memmove(rest + tl + 1, next, nl + 1);   // the rest of the walk follows the link
         // NOLINTNEXTLINE(bugprone-not-null-terminated-result): '/' and the rest follow
         memcpy(rest, target, tl);
@@ -187,19 +209,6 @@ bool in_root(const char *p)
     return n && !strncmp(p, emu_root, n) && p[n] == '/';
 }
 
-int path_kind(const char *p)
-{
-    size_t n = strlen(emu_root);
-    if (n && !strncmp(p, emu_root, n) && p[n] == '/') {
-        int r = route_of(p + n);
-        if (r >= 0)
-            return routes[r].kind;
-        if (starts_with(p + n, EMU_LAUNCHER_DIR "/"))
-            return KIND_FILE;
-    }
-    return is_host_device_name(p) ? KIND_REFUSED : KIND_NONE;
-}
-
 // Each descriptor of a device file, with the file it was opened on.
 static struct {
     unsigned char kind;
@@ -209,6 +218,7 @@ static struct {
 
 void fd_remember(int fd, int kind)
 {
+    errno_guard keep;
     struct stat64 st;
     if (fd < 0 || fd >= (int)(sizeof fds / sizeof fds[0]))
         return;
@@ -242,9 +252,8 @@ int fd_kind(int fd)
     struct stat64 st;
     if (fd < 0 || fd >= (int)(sizeof fds / sizeof fds[0]) || fds[fd].kind == KIND_NONE)
         return KIND_NONE;
-    int saved = errno;
+    errno_guard keep;
     if (fstat64(fd, &st) || st.st_dev != fds[fd].dev || st.st_ino != fds[fd].ino)
         fds[fd].kind = KIND_NONE;
-    errno = saved;
     return fds[fd].kind;
 }

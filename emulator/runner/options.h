@@ -1,7 +1,6 @@
 // The runner's settings, from its command line.
 #pragma once
 #include "display_model.h"
-#include "device_models.h"
 
 struct button_span {
     uint32_t word;
@@ -19,13 +18,8 @@ struct runner_config {
     uint64_t mem_size;               // size of dev/mem, 0 for enough
     button_span buttons[64];
     int button_count;
-    const char *screenshot;          // primary display, or null
-    const char *screenshot2;         // secondary display, or null
-    double screenshot_at;            // seconds, or < 0 for at the end
-    bool fb_address_set;
-    uint32_t fb_address;             // fb0's memory, default layer 1's address
+    const char *screenshot;          // the primary screen at the end, or null
     uint32_t priority_errno;         // setpriority fails with it; 0: succeeds
-    button_faults gpio_faults;
     uint32_t move_offset, move_value;   // layer address change at the first grab
     bool wait_all;
     bool attach;                     // run on the device another runner made in dir
@@ -41,3 +35,6 @@ struct runner_config {
 // Fills cfg from argv; prints the reason and returns -1 on a bad line,
 // returns 1 after printing the help.
 int parse_options(int argc, char **argv, runner_config *cfg);
+// The raw button word that the --buttons timeline holds t seconds after the
+// start.
+uint32_t buttons_at(const runner_config *cfg, double t);

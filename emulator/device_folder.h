@@ -5,7 +5,7 @@
 //                           window lies at 0xC0000000, frame memory below it
 //   ROOT/dev/GPIO           4 bytes: the current raw button word, little-endian
 //   ROOT/dev/fb0            what the framebuffer driver knows of its screen
-//                           (struct fb0_record below)
+//                           (struct fb0_record, models/framebuffer.h)
 //   ROOT/shared             state the runner and the shim share (struct
 //                           emu_shared below): palettes, injected faults
 //   ROOT/tmp/               stands for /tmp (the pid file goes here)
@@ -24,8 +24,6 @@
 //   ROOT/sync-untrapped     made by a shim that cannot see stores; the
 //                           controller then pulses the sync flag instead
 #pragma once
-#include "device_models.h"
-
 #include <stdint.h>
 
 #define EMU_ROOT_VARIABLE "TAVRO_EMU_ROOT"
@@ -45,24 +43,11 @@
 #define EMU_REFUSED_LOG "/refused.log"
 #define EMU_EXITS_LOG "/exits.log"
 
-// Contents of ROOT/dev/fb0, little-endian with no padding, the same on every
-// architecture (the shim may be an ARM build, the runner a host one).
-struct fb0_record {
-    char id[16];
-    uint8_t smem_start[8];
-    uint8_t smem_len[4];
-    uint8_t line_length[4];
-    uint8_t xres[4];
-    uint8_t yres[4];
-    uint8_t bits_per_pixel[4];
-};
-
 // Contents of ROOT/shared: 32-bit words only, so that the layout is the
 // same on every architecture.
 struct emu_shared {
     uint32_t palette[4][256];         // per layer, 0x00RRGGBB, as the program set it
     uint32_t priority_errno;          // setpriority fails with it; 0: succeeds
-    button_faults buttons;
     // At the program's first mapping of frame memory the register at this
     // offset (0: none) takes this value, as if the layer moved meanwhile.
     uint32_t move_offset, move_value, move_done;

@@ -1,5 +1,6 @@
 #include "isolate.h"
-#include "layout.h"
+#include "device_folder.h"
+#include "runner.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,12 +11,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-static int fail(const char *what, const char *path)
-{
-    fprintf(stderr, "tavro-emu: %s %s: %s\n", what, path, strerror(errno));
-    return -1;
-}
 
 static int write_text(const char *path, const char *text)
 {

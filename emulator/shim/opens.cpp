@@ -1,6 +1,6 @@
 // Preload shim: routes the program's calls on the device files, the pid
 // file and the launcher folder into the emulated device under
-// TAVRO_EMU_ROOT (layout in layout.h), hands calls on the device files to
+// TAVRO_EMU_ROOT (layout in device_folder.h), hands calls on the device files to
 // their models, and passes every other call through. Nothing reaches this
 // machine's own devices: a device file missing there, or no TAVRO_EMU_ROOT
 // at all, fails the open with ENOENT, and an open that ends on a host
@@ -11,7 +11,7 @@
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
-#include "layout.h"
+#include "device_folder.h"
 #include "shim.h"
 
 #include <dlfcn.h>
@@ -71,6 +71,20 @@ template <typename F> static void next(F *&f, const char *name)
 
 static bool resolved, root_known;
 
+// Only an absolute folder is taken: a relative one would move with chdir.
+// Its links are resolved, as the kernel's names of it are; room is left
+// for the names within it.
+static void take_root(const char *root)
+{
+    char resolved_root[PATH_MAX];
+    if (root[0] != '/' || strlen(root) + 64 >= PATH_MAX)
+        return;
+    if (realpath(root, resolved_root) && strlen(resolved_root) + 64 < PATH_MAX)
+        strcpy(emu_root, resolved_root);
+    else
+        strcpy(emu_root, root);
+}
+
 // Every wrapper calls this first: another preloaded library's constructor
 // may call into the shim before the shim's own has run, or even before the
 // environment is set up (a sanitizer's runtime does): the folder is looked
@@ -79,11 +93,8 @@ void shim_init(void)
 {
     if (!root_known) {
         const char *root = getenv(EMU_ROOT_VARIABLE);
-        // Only an absolute folder is taken: a relative one would move with
-        // chdir. Its links are resolved, as the kernel's names of it are.
-        if (root && root[0] == '/' && strlen(root) + 64 < PATH_MAX && (!realpath(root, emu_root) ||
-                                                                       strlen(emu_root) + 64 >= PATH_MAX))
-            strcpy(emu_root, root);
+        if (root)
+            take_root(root);
         root_known = root != nullptr;
     }
     if (resolved)
@@ -149,15 +160,26 @@ static void *map_in_root(const char *name, size_t len)
     return m == MAP_FAILED ? nullptr : m;
 }
 
+void log_line(const char *log, const char *line)
+{
+    errno_guard keep;
+    int fd = open_in_root(log, O_WRONLY | O_APPEND | O_CREAT);
+    if (fd < 0)
+        return;
+    if (write(fd, line, strlen(line)) != (ssize_t)strlen(line)) {
+        // the call itself goes on
+    }
+    real_close(fd);
+}
+
 emu_shared *shim_shared(void)
 {
     static emu_shared *shared;
     static bool tried;
     if (!tried) {
-        int saved = errno;
+        errno_guard keep;
         shared = (emu_shared *)map_in_root(EMU_SHARED, sizeof *shared);
         tried = true;
-        errno = saved;
     }
     return shared;
 }
@@ -165,32 +187,30 @@ emu_shared *shim_shared(void)
 static int refuse(const char *call, const char *path)
 {
     char line[PATH_MAX + 32];
-    int fd = open_in_root(EMU_REFUSED_LOG, O_WRONLY | O_APPEND | O_CREAT);
-    if (fd >= 0) {
-        int n = snprintf(line, sizeof line, "%s %s\n", call, path);
-        if (n > 0 && write(fd, line, (size_t)n) != n) {
-            // the refusal stands whether or not its line was written
-        }
-        real_close(fd);
-    }
+    snprintf(line, sizeof line, "%s %s\n", call, path);
+    log_line(EMU_REFUSED_LOG, line);
     errno = EACCES;
     return -1;
+}
+
+static bool is_host_fd(int fd)
+{
+    errno_guard keep;
+    struct stat64 st;
+    return !fstat64(fd, &st) && is_host_device(&st);
 }
 
 // After the fact: a descriptor that a race or a way round the walk turned
 // into a host device is closed before the program can use it.
 static int checked(int fd, const char *call, const char *path)
 {
-    struct stat64 st;
     if (fd < 0)
         return fd;
-    int saved = errno;
-    if (!fstat64(fd, &st) && is_host_device(&st)) {
+    if (is_host_fd(fd)) {
         real_close(fd);
         return refuse(call, path);
     }
     fd_remember(fd, KIND_NONE);
-    errno = saved;
     return fd;
 }
 
@@ -224,9 +244,7 @@ static int open_at(const char *call, int dir, const char *path, int flags, mode_
     }
     // A device is there or it is not; physical memory is larger than 2 GiB.
     int fd = checked(real_openat64(AT_FDCWD, p, (flags & ~(O_CREAT | O_TRUNC)) | O_LARGEFILE, mode), call, path);
-    int saved = errno;
     fd_remember(fd, kind);
-    errno = saved;
     return fd;
 }
 
@@ -312,9 +330,8 @@ static FILE *fopen_routed(FILE *(*real)(const char *, const char *), const char 
     if (walk_path(AT_FDCWD, path, p, named) == KIND_NONE && !in_root(named)) {
         FILE *f = real(path, mode);
         if (f && checked(fileno(f), "fopen", path) < 0) {
-            int saved = errno;
+            errno_guard keep;
             real_fclose(f);   // its descriptor is already closed
-            errno = saved;
             return nullptr;
         }
         return f;
@@ -322,9 +339,8 @@ static FILE *fopen_routed(FILE *(*real)(const char *, const char *), const char 
     int fd = open_at("fopen", AT_FDCWD, path, stdio_flags(mode), 0666, true);
     FILE *f = fd < 0 ? nullptr : fdopen(fd, mode);
     if (fd >= 0 && !f) {
-        int saved = errno;
+        errno_guard keep;
         close(fd);
-        errno = saved;
     }
     return f;
 }
@@ -352,9 +368,8 @@ static FILE *freopen_routed(FILE *(*real)(const char *, const char *, FILE *), c
     if (!path || (walk_path(AT_FDCWD, path, p, named) == KIND_NONE && !in_root(named))) {
         FILE *r = real(path, mode, f);
         if (r && path && checked(fileno(r), "freopen", path) < 0) {
-            int saved = errno;
+            errno_guard keep;
             real_fclose(r);
-            errno = saved;
             return nullptr;
         }
         return r;
@@ -367,11 +382,12 @@ static FILE *freopen_routed(FILE *(*real)(const char *, const char *, FILE *), c
     int kind = fd_kind(fd);
     snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
     FILE *r = real(self, mode, f);
-    int saved = errno;
-    close(fd);
+    {
+        errno_guard keep;
+        close(fd);
+    }
     if (r)
         fd_remember(fileno(r), kind);
-    errno = saved;
     return r;
 }
 

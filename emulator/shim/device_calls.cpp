@@ -6,8 +6,10 @@
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
+#include "buttons.h"
+#include "device_folder.h"
 #include "display_model.h"
-#include "layout.h"
+#include "framebuffer.h"
 #include "shim.h"
 
 #include <dlfcn.h>
@@ -15,11 +17,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdarg.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <unistd.h>
 // musl's headers make this another name for mmap.
 #undef mmap64
@@ -49,16 +48,13 @@ static button_state *buttons(void)
     static button_state b;
     static bool ready;
     if (!ready) {
-        int saved = errno;
+        errno_guard keep;
         int fd = open_in_root(EMU_GPIO_READS, O_RDWR);
         void *m = fd < 0 ? MAP_FAILED : real_mmap64(nullptr, 4, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (fd >= 0)
             real_close(fd);
         b.reads = m == MAP_FAILED ? nullptr : (volatile uint32_t *)m;
-        emu_shared *s = shim_shared();
-        b.faults = s ? &s->buttons : nullptr;
         ready = true;
-        errno = saved;
     }
     return &b;
 }
@@ -71,8 +67,6 @@ static int fb_of(int fd, fb_state *f)
         errno = EIO;
         return -1;
     }
-    emu_shared *s = shim_shared();
-    f->palette = s ? s->palette[LAYER_P1] : nullptr;
     return 0;
 }
 
@@ -93,11 +87,12 @@ static ssize_t fb_read(int fd, void *buf, size_t n)
     if (mem < 0)
         return -1;
     ssize_t got = pread64(mem, buf, len, (off64_t)phys);
-    int saved = errno;
-    real_close(mem);
+    {
+        errno_guard keep;
+        real_close(mem);
+    }
     if (got > 0 && lseek64(fd, pos + got, SEEK_SET) < 0)
         return -1;
-    errno = saved;
     return got;
 }
 
@@ -135,6 +130,7 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
 // runner injects).
 static void move_layer(int mem_fd, uint64_t phys)
 {
+    errno_guard keep;
     emu_shared *s = shim_shared();
     if (!s || !s->move_offset || phys >= REGS_PHYS || __atomic_exchange_n(&s->move_done, 1, __ATOMIC_SEQ_CST))
         return;
@@ -159,10 +155,8 @@ static void *map_memory(void *addr, size_t len, int prot, int flags, int fd, uin
     }
     void *map = real_mmap64(addr, len, prot, flags, fd, (off64_t)off);
     if (map != MAP_FAILED) {
-        int saved = errno;
         move_layer(fd, off);
         trap_window(map, off, len, prot, flags);
-        errno = saved;
     }
     return map;
 }
@@ -184,9 +178,8 @@ static void *map_fb(void *addr, size_t len, int prot, int flags, int fd, uint64_
     if (mem < 0)
         return MAP_FAILED;
     void *map = map_memory(addr, len, prot, flags, mem, phys - first + off);
-    int saved = errno;
+    errno_guard keep;
     real_close(mem);
-    errno = saved;
     return map;
 }
 
@@ -218,50 +211,4 @@ EXPORT int munmap(void *addr, size_t len)
     resolve();
     trap_forget(addr, len);
     return real_munmap(addr, len);
-}
-
-// A line in a log of the device's folder; a lost line shows in its reader.
-static void log_line(const char *log, const char *line)
-{
-    int saved = errno;
-    int fd = open_in_root(log, O_WRONLY | O_APPEND | O_CREAT);
-    if (fd >= 0) {
-        if (write(fd, line, strlen(line)) != (ssize_t)strlen(line)) {
-            // the call itself goes on
-        }
-        real_close(fd);
-    }
-    errno = saved;
-}
-
-// Raised priority is recorded, not applied: a busy-waiting program at high
-// priority would starve everything else on a small machine. The runner
-// may make the call fail.
-#ifdef __GLIBC__
-EXPORT int setpriority(__priority_which_t which, id_t who, int prio)
-#else
-EXPORT int setpriority(int which, id_t who, int prio)
-#endif
-{
-    char line[64];
-    snprintf(line, sizeof line, "%d %d %d\n", (int)which, (int)who, prio);
-    log_line(EMU_PRIORITY_LOG, line);
-    emu_shared *s = shim_shared();
-    if (s && s->priority_errno) {
-        errno = (int)s->priority_errno;
-        return -1;
-    }
-    return 0;
-}
-
-// A delay is written down, then waited out: a test sees it without a clock.
-EXPORT unsigned sleep(unsigned seconds)
-{
-    static unsigned (*real_sleep)(unsigned);
-    if (!real_sleep)
-        real_sleep = (unsigned (*)(unsigned))dlsym(RTLD_NEXT, "sleep");
-    char line[16];
-    snprintf(line, sizeof line, "%u\n", seconds);
-    log_line(EMU_SLEEP_LOG, line);
-    return real_sleep ? real_sleep(seconds) : seconds;
 }

@@ -10,7 +10,8 @@
 
 const uint32_t dc_layer_base[LAYER_COUNT] = {0x400C, 0x4040, 0x440C, 0x4440};
 const char *const dc_layer_name[LAYER_COUNT] = {"p0", "p1", "s0", "s1"};
-const int dc_compose_order[LAYER_COUNT] = {LAYER_P0, LAYER_S0, LAYER_P1, LAYER_S1};
+// Drawn in this order, later ones on top.
+static const int compose_order[LAYER_COUNT] = {LAYER_P0, LAYER_S0, LAYER_P1, LAYER_S1};
 
 // Bytes of a line or pixel that no picture covers, so a capture of them shows.
 static const uint8_t FILLER = 0xA5;
@@ -30,7 +31,7 @@ int format_bytes(uint32_t code)
     return 0;
 }
 
-uint32_t rgb565_to_rgb(uint32_t c)
+static uint32_t rgb565_to_rgb(uint32_t c)
 {
     uint32_t r = (c >> 11) & 0x1F, g = (c >> 5) & 0x3F, b = c & 0x1F;
     r = (r << 3) | (r >> 2);
@@ -79,9 +80,6 @@ void display_init(display_state *d, uint8_t *mem, uint64_t mem_size, uint32_t (*
         g[DC_VSTRIDE / 4] = cfg->layer[l].vstride;
         g[DC_ADDRESS / 4] = cfg->layer[l].address;
     }
-    for (int i = 0; i < cfg->presets; i++)
-        if (cfg->preset[i].offset < REGS_SIZE)
-            d->regs[cfg->preset[i].offset / 4] = cfg->preset[i].value;
 }
 
 // A store by the program. The status flag clears where a 1 is written and
@@ -129,7 +127,6 @@ void display_vsync(display_state *d)
         return;
     display_update(d);
     __atomic_fetch_or(&d->regs[DC_STATUS / 4], DC_STATUS_SYNC, __ATOMIC_SEQ_CST);
-    d->syncs++;
 }
 
 // Without sight of the program's stores the flag can only be a pulse.
@@ -139,7 +136,7 @@ void display_end_pulse(display_state *d)
         __atomic_fetch_and(&d->regs[DC_STATUS / 4], ~DC_STATUS_SYNC, __ATOMIC_SEQ_CST);
 }
 
-void encode_pixel(uint32_t format, const uint8_t *rgb, uint8_t *out)
+static void encode_pixel(uint32_t format, const uint8_t *rgb, uint8_t *out)
 {
     uint32_t r = rgb[0], g = rgb[1], b = rgb[2], v;
     switch (format) {
@@ -159,7 +156,7 @@ void encode_pixel(uint32_t format, const uint8_t *rgb, uint8_t *out)
     }
 }
 
-void decode_pixel(uint32_t format, const uint8_t *in, const uint32_t *palette, uint8_t *rgb)
+static void decode_pixel(uint32_t format, const uint8_t *in, const uint32_t *palette, uint8_t *rgb)
 {
     uint32_t c = 0;
     switch (format) {
@@ -219,7 +216,7 @@ void display_render(const display_state *d, int block, uint8_t *rgb, int w, int 
     int lw, lh;
     display_screen(d, block, &lw, &lh);
     for (int i = 0; i < LAYER_COUNT; i++) {
-        int l = dc_compose_order[i];
+        int l = compose_order[i];
         const layer_setup *s = &d->shown[l];
         uint32_t format = s->control >> DC_FORMAT_SHIFT;
         int bytes = format_bytes(format);

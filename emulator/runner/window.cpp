@@ -89,7 +89,7 @@ int window_open(int factor, int w, int h)
     return 0;
 }
 
-void window_show(const uint8_t *rgb, int w, int h)
+static void show(const uint8_t *rgb, int w, int h)
 {
     size_t size = (size_t)w * h * 3;
     if (w != shown_w || h != shown_h) {
@@ -118,7 +118,7 @@ void window_show(const uint8_t *rgb, int w, int h)
     SDL_FreeSurface(screen);
 }
 
-uint32_t window_poll(bool *closed)
+static uint32_t poll_keys(bool *closed)
 {
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
@@ -147,6 +147,41 @@ uint32_t window_poll(bool *closed)
     return word | pad_word(arrows);
 }
 
+// Both screens side by side into a picture kept from frame to frame.
+static void show_screens(const display_state *d)
+{
+    static uint8_t *rgb, *part;
+    static size_t room;
+    int w[2] = {0, 0}, h[2] = {0, 0};
+    bool second = (d->shown[LAYER_S0].control | d->shown[LAYER_S1].control) & DC_CONTROL_ENABLE;
+    for (int b = 0; b < (second ? 2 : 1); b++)
+        display_screen(d, b, &w[b], &h[b]);
+    int width = w[0] + w[1], height = h[0] > h[1] ? h[0] : h[1];
+    size_t need = (size_t)width * height * 3;
+    if (need > room) {
+        free(rgb);
+        free(part);
+        rgb = (uint8_t *)malloc(need);
+        part = (uint8_t *)malloc(need);
+        room = rgb && part ? need : 0;
+    }
+    if (!room)
+        return;   // no frame this time; the next sync tries again
+    memset(rgb, 0, need);
+    for (int b = 0, x = 0; b < 2 && w[b]; x += w[b], b++) {
+        display_render(d, b, part, w[b], h[b]);
+        for (int y = 0; y < h[b]; y++)
+            memcpy(rgb + ((size_t)y * width + x) * 3, part + (size_t)y * w[b] * 3, (size_t)w[b] * 3);
+    }
+    show(rgb, width, height);
+}
+
+uint32_t window_frame(const display_state *d, bool *closed)
+{
+    show_screens(d);
+    return poll_keys(closed);
+}
+
 void window_close()
 {
     if (window)
@@ -166,9 +201,7 @@ int window_open(int, int, int)
     return -1;
 }
 
-void window_show(const uint8_t *, int, int) {}
-
-uint32_t window_poll(bool *)
+uint32_t window_frame(const display_state *, bool *)
 {
     return 0;
 }

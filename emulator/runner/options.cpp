@@ -1,7 +1,9 @@
-// The runner's command line.
-#include "runner.h"
+// The runner's command line, read with getopt_long; the comma lists of
+// --layer and --without with getsubopt.
+#include "options.h"
 #include "window.h"
 
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -32,7 +34,7 @@ static const char HELP[] =
     "                      pixel further left, into each layer still set up as at\n"
     "                      the start (not while another program, such as a menu\n"
     "                      on an overlay, has set it up otherwise)\n"
-    "  --without DEV       leave out dev/DEV (mem, GPIO or fb0): its open fails\n"
+    "  --without DEV,...   leave out dev/DEV (mem, GPIO or fb0): its open fails\n"
     "                      with ENOENT; fb0-info keeps dev/fb0 but its screen\n"
     "                      information query fails with EIO; repeatable\n"
     "  --mem-size N        size of physical memory (dev/mem); mappings past it\n"
@@ -45,11 +47,10 @@ static const char HELP[] =
     "                      outside them)\n"
     "  --screenshot FILE   write what the primary screen shows as PNG at the end\n"
     "                      (with --window: when the window is closed, if sooner)\n"
-    "  --screenshot2 FILE  ... and the secondary screen (its own output)\n"
-    "  --screenshot-at S   ... S seconds after the start instead (or at the end\n"
-    "                      if COMMAND ends sooner)\n"
-    "  --window            show the screen in a window at every sync, and press\n"
-    "                      the buttons from the keyboard (or-ed with --buttons):\n"
+    "  --window            show the screens at every sync in a window (the\n"
+    "                      secondary beside the primary while one of its layers\n"
+    "                      is on), and press the buttons from the keyboard\n"
+    "                      (or-ed with --buttons):\n"
     "                      " WINDOW_KEYS_PAD "\n"
     "                      " WINDOW_KEYS_REST "\n"
     "                      Closing the window ends COMMAND (SIGTERM to its\n"
@@ -57,16 +58,13 @@ static const char HELP[] =
     "  --scale N           window pixels per screen pixel, 1-8 (default 2)\n"
     "  --wait-all          run the device until every process COMMAND started has\n"
     "                      ended, not only COMMAND; each one's end goes to\n"
-    "                      exits.log as \"PID STATUS\"\n"
-    "  --fb-addr ADDR      fb0's memory (smem_start) at ADDR instead of layer 1's\n"
-    "  --reg OFF=VALUE     register at offset OFF of the window starts as VALUE\n"
-    "                      (after the layers are set up); repeatable\n"
+    "                      exits.log as \"PID STATUS\"; TERM, INT or HUP once\n"
+    "                      COMMAND has ended kill the rest (status 128+N)\n"
     "Faults:\n"
     "  --setpriority-error N  setpriority fails with errno N\n"
-    "  --gpio-short A-B    button reads A to B (counted from 1) return 2 bytes\n"
-    "  --gpio-fail A-B     button reads A to B fail with EIO\n"
     "  --move-layer L:ADDR at the program's first mapping of frame memory, layer\n"
     "                      L's address register changes to ADDR\n"
+    "Running:\n"
     "  --attach            run COMMAND on the device that another tavro-emu is\n"
     "                      running in --dir DIR, leaving the device as it is\n"
     "  --shim FILE         preload library (default: libemudevice.so beside the\n"
@@ -106,58 +104,59 @@ static const char HELP[] =
     "                      flag is then a short pulse\n"
     "The logs are emptied at the start.\n";
 
-static bool parse_number(const char *s, uint64_t *out)
+enum {
+    OPT_DIR = 256, OPT_SCREEN, OPT_SCREEN2, OPT_LAYER, OPT_PICTURE, OPT_PATTERN, OPT_MOVING, OPT_WITHOUT,
+    OPT_MEM_SIZE, OPT_NO_REGS, OPT_BUTTONS, OPT_SCREENSHOT, OPT_WINDOW, OPT_SCALE, OPT_WAIT_ALL,
+    OPT_SETPRIORITY_ERROR, OPT_MOVE_LAYER, OPT_ATTACH, OPT_SHIM, OPT_NO_PRELOAD, OPT_BIND_DEVICES, OPT_HELP,
+};
+
+static const option long_options[] = {
+    {"dir", required_argument, nullptr, OPT_DIR},
+    {"screen", required_argument, nullptr, OPT_SCREEN},
+    {"screen2", required_argument, nullptr, OPT_SCREEN2},
+    {"layer", required_argument, nullptr, OPT_LAYER},
+    {"picture", required_argument, nullptr, OPT_PICTURE},
+    {"pattern", no_argument, nullptr, OPT_PATTERN},
+    {"moving", no_argument, nullptr, OPT_MOVING},
+    {"without", required_argument, nullptr, OPT_WITHOUT},
+    {"mem-size", required_argument, nullptr, OPT_MEM_SIZE},
+    {"no-regs", no_argument, nullptr, OPT_NO_REGS},
+    {"buttons", required_argument, nullptr, OPT_BUTTONS},
+    {"screenshot", required_argument, nullptr, OPT_SCREENSHOT},
+    {"window", no_argument, nullptr, OPT_WINDOW},
+    {"scale", required_argument, nullptr, OPT_SCALE},
+    {"wait-all", no_argument, nullptr, OPT_WAIT_ALL},
+    {"setpriority-error", required_argument, nullptr, OPT_SETPRIORITY_ERROR},
+    {"move-layer", required_argument, nullptr, OPT_MOVE_LAYER},
+    {"attach", no_argument, nullptr, OPT_ATTACH},
+    {"shim", required_argument, nullptr, OPT_SHIM},
+    {"no-preload", no_argument, nullptr, OPT_NO_PRELOAD},
+    {"bind-devices", no_argument, nullptr, OPT_BIND_DEVICES},
+    {"help", no_argument, nullptr, OPT_HELP},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A whole number in C's notation (0x for hex) that fits in 32 bits.
+static bool parse_u32(const char *s, uint32_t *out)
 {
     char *end;
-    if (!*s)
+    if (!s || !*s)
         return false;
-    *out = strtoull(s, &end, 0);
-    return !*end;
+    unsigned long long n = strtoull(s, &end, 0);
+    if (*end || n > 0xFFFFFFFF)
+        return false;
+    *out = (uint32_t)n;
+    return true;
 }
 
 static bool parse_size(const char *s, int *w, int *h)
 {
-    char *end;
-    long a = strtol(s, &end, 10);
-    if (*end != 'x')
-        return false;
-    long b = strtol(end + 1, &end, 10);
-    if (*end || a < 1 || b < 1 || a > 4096 || b > 4096)
-        return false;
-    *w = (int)a;
-    *h = (int)b;
-    return true;
+    int used = -1;
+    return sscanf(s, "%dx%d%n", w, h, &used) == 2 && !s[used] && *w >= 1 && *h >= 1 && *w <= 4096 &&
+           *h <= 4096;
 }
 
-static bool parse_span(const char *s, uint32_t *from, uint32_t *to)
-{
-    char *end;
-    unsigned long a = strtoul(s, &end, 10);
-    if (*end != '-' || a < 1)
-        return false;
-    unsigned long b = strtoul(end + 1, &end, 10);
-    if (*end || b < a || b > 0xFFFFFFFF)
-        return false;
-    *from = (uint32_t)a;
-    *to = (uint32_t)b;
-    return true;
-}
-
-static bool parse_reg(const char *s, runner_config *cfg)
-{
-    char *end;
-    display_config *d = &cfg->display;
-    unsigned long offset = strtoul(s, &end, 0);
-    if (*end != '=' || offset >= REGS_SIZE || (offset & 3) || d->presets == 32)
-        return false;
-    uint64_t value;
-    if (!parse_number(end + 1, &value) || value > 0xFFFFFFFF)
-        return false;
-    d->preset[d->presets].offset = (uint32_t)offset;
-    d->preset[d->presets++].value = (uint32_t)value;
-    return true;
-}
-
+// The layer that "p1:..." and the like name, or -1.
 static int layer_index(const char *s)
 {
     for (int l = 0; l < LAYER_COUNT; l++)
@@ -166,71 +165,99 @@ static int layer_index(const char *s)
     return -1;
 }
 
+// What the command line set of a layer; the rest follows from it.
 struct layer_choice {
     uint32_t format;
     bool on, hstride_set, vstride_set, ctl_set;
 };
 
-static bool parse_layer(char *list, runner_config *cfg, layer_choice *choice)
+static bool parse_layer(char *arg, runner_config *cfg, layer_choice *choice)
 {
-    int l = layer_index(list);
+    enum { ON, OFF, FORMAT, HSTRIDE, VSTRIDE, ADDR, CTL, PICTURE };
+    static char *const keys[] = {(char *)"on", (char *)"off", (char *)"format", (char *)"hstride",
+                                 (char *)"vstride", (char *)"addr", (char *)"ctl", (char *)"picture", nullptr};
+    int l = layer_index(arg);
     if (l < 0)
         return false;
     layer_setup *s = &cfg->display.layer[l];
     layer_choice *c = &choice[l];
-    for (char *item = strtok(list + 3, ","); item; item = strtok(nullptr, ",")) {
-        char *eq = strchr(item, '=');
-        const char *value = eq ? eq + 1 : "";
-        uint64_t n = 0;
-        if (eq)
-            *eq = 0;
-        if (!strcmp(item, "on") || !strcmp(item, "off")) {
-            c->on = item[1] == 'n';
-        } else if (!strcmp(item, "picture") && *value) {
+    char *list = arg + 3, *value;
+    while (*list) {
+        int key = getsubopt(&list, keys, &value);
+        uint32_t n = 0;
+        if (key == ON || key == OFF) {
+            if (value)
+                return false;
+            c->on = key == ON;
+        } else if (key == PICTURE && value && *value) {
             cfg->layer_picture[l] = value;
-        } else if (!parse_number(value, &n) || n > 0xFFFFFFFF) {
+        } else if (key < FORMAT || key > CTL || !parse_u32(value, &n)) {
             return false;
-        } else if (!strcmp(item, "format")) {
-            c->format = n == 8 ? DC_FORMAT_8 : n == 16 ? DC_FORMAT_16 : n == 24 ? DC_FORMAT_24 : (uint32_t)n;
+        } else if (key == FORMAT) {
+            c->format = n == 8 ? DC_FORMAT_8 : n == 16 ? DC_FORMAT_16 : n == 24 ? DC_FORMAT_24 : n;
             if (n > 0xFFFF)
                 return false;
-        } else if (!strcmp(item, "hstride")) {
-            s->hstride = (uint32_t)n;
+        } else if (key == HSTRIDE) {
+            s->hstride = n;
             c->hstride_set = true;
-        } else if (!strcmp(item, "vstride")) {
-            s->vstride = (uint32_t)n;
+        } else if (key == VSTRIDE) {
+            s->vstride = n;
             c->vstride_set = true;
-        } else if (!strcmp(item, "addr")) {
-            s->address = (uint32_t)n;
-        } else if (!strcmp(item, "ctl")) {
-            s->control = (uint32_t)n;
-            c->ctl_set = true;
+        } else if (key == ADDR) {
+            s->address = n;
         } else {
-            return false;
+            s->control = n;
+            c->ctl_set = true;
         }
     }
     return true;
 }
 
+static bool parse_without(char *list, int *without)
+{
+    static char *const devices[] = {(char *)"mem", (char *)"GPIO", (char *)"fb0", (char *)"fb0-info", nullptr};
+    static const int flags[] = {WITHOUT_MEM, WITHOUT_GPIO, WITHOUT_FB0, WITHOUT_FB0_INFO};
+    char *value;
+    while (*list) {
+        int device = getsubopt(&list, devices, &value);
+        if (device < 0 || value)
+            return false;
+        *without |= flags[device];
+    }
+    return true;
+}
+
+// Spans "W@A-B", comma-separated: W in hex, A and B in seconds.
 static bool parse_buttons(char *list, runner_config *cfg)
 {
-    for (char *item = strtok(list, ","); item; item = strtok(nullptr, ",")) {
+    char *rest;
+    for (char *item = strtok_r(list, ",", &rest); item; item = strtok_r(nullptr, ",", &rest)) {
         button_span *b = &cfg->buttons[cfg->button_count];
-        char *end;
-        if (cfg->button_count == 64)
-            return false;
-        b->word = (uint32_t)strtoul(item, &end, 16);
-        if (*end != '@')
-            return false;
-        b->from = strtod(end + 1, &end);
-        if (*end != '-')
-            return false;
-        b->to = strtod(end + 1, &end);
-        if (*end || b->to < b->from)
+        int used = -1;
+        if (cfg->button_count == 64 || sscanf(item, "%x@%lf-%lf%n", &b->word, &b->from, &b->to, &used) != 3 ||
+            item[used] || b->to < b->from)
             return false;
         cfg->button_count++;
     }
     return true;
+}
+
+static bool parse_move(const char *arg, runner_config *cfg)
+{
+    int l = layer_index(arg);
+    if (l < 0 || !parse_u32(arg + 3, &cfg->move_value))
+        return false;
+    cfg->move_offset = dc_layer_base[l] + DC_ADDRESS;
+    return true;
+}
+
+uint32_t buttons_at(const runner_config *cfg, double t)
+{
+    uint32_t word = 0;
+    for (int i = 0; i < cfg->button_count; i++)
+        if (t >= cfg->buttons[i].from && t < cfg->buttons[i].to)
+            word |= cfg->buttons[i].word;
+    return word;
 }
 
 // Strides and control words that were not given follow from the format and
@@ -256,6 +283,49 @@ static int bad(const char *what, const char *arg)
     return -1;
 }
 
+static bool parse_option(int option, char *arg, runner_config *cfg, layer_choice *choice, bool *screen2)
+{
+    uint32_t n;
+    switch (option) {
+    case OPT_DIR: cfg->dir = arg; return true;
+    case OPT_SCREEN: return parse_size(arg, &cfg->display.width[0], &cfg->display.height[0]);
+    case OPT_SCREEN2:
+        *screen2 = true;
+        return parse_size(arg, &cfg->display.width[1], &cfg->display.height[1]);
+    case OPT_LAYER: return parse_layer(arg, cfg, choice);
+    case OPT_PICTURE: cfg->picture = arg; return true;
+    case OPT_PATTERN: cfg->picture = nullptr; return true;
+    case OPT_MOVING: cfg->moving = true; return true;
+    case OPT_WITHOUT: return parse_without(arg, &cfg->without);
+    case OPT_MEM_SIZE: {
+        char *end;
+        cfg->mem_size = strtoull(arg, &end, 0);
+        return *arg && !*end && cfg->mem_size;
+    }
+    case OPT_NO_REGS: cfg->mem_size = REGS_PHYS; return true;
+    case OPT_BUTTONS: return parse_buttons(arg, cfg);
+    case OPT_SCREENSHOT: cfg->screenshot = arg; return true;
+    case OPT_WINDOW: cfg->window = true; return true;
+    case OPT_SCALE:
+        if (!parse_u32(arg, &n) || n < 1 || n > 8)
+            return false;
+        cfg->scale = (int)n;
+        return true;
+    case OPT_WAIT_ALL: cfg->wait_all = true; return true;
+    case OPT_SETPRIORITY_ERROR:
+        return parse_u32(arg, &cfg->priority_errno) && cfg->priority_errno >= 1 && cfg->priority_errno <= 4095;
+    case OPT_MOVE_LAYER: return parse_move(arg, cfg);
+    case OPT_ATTACH: cfg->attach = true; return true;
+    case OPT_SHIM: cfg->shim = arg; return true;
+    case OPT_NO_PRELOAD: cfg->preload = false; return true;
+    case OPT_BIND_DEVICES:
+        cfg->bind_devices = true;
+        cfg->preload = false;
+        return true;
+    }
+    return false;
+}
+
 int parse_options(int argc, char **argv, runner_config *cfg)
 {
     static const uint32_t default_address[LAYER_COUNT] = {0x02800000, 0x03101000, 0x03800000, 0x03C00000};
@@ -266,7 +336,6 @@ int parse_options(int argc, char **argv, runner_config *cfg)
     cfg->display.width[0] = 320;
     cfg->display.height[0] = 240;
     cfg->display.status = 0x3;
-    cfg->screenshot_at = -1;
     cfg->preload = true;
     cfg->scale = 2;
     for (int l = 0; l < LAYER_COUNT; l++) {
@@ -274,114 +343,26 @@ int parse_options(int argc, char **argv, runner_config *cfg)
         choice[l].format = default_format[l];
         choice[l].on = l == LAYER_P1;
     }
-    int i = 1;
-    for (; i < argc && argv[i][0] == '-'; i++) {
-        const char *o = argv[i];
-        char *arg = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (!strcmp(o, "--")) {
-            i++;
-            break;
-        } else if (!strcmp(o, "--help")) {
+    // "+": the options end at the command, whose own options are its own.
+    for (int option, index = 0; (option = getopt_long(argc, argv, "+", long_options, &index)) != -1;) {
+        if (option == OPT_HELP) {
             fputs(HELP, stdout);
             return 1;
-        } else if (!strcmp(o, "--pattern")) {
-            cfg->picture = nullptr;
-        } else if (!strcmp(o, "--no-regs")) {
-            cfg->mem_size = REGS_PHYS;
-        } else if (!strcmp(o, "--wait-all")) {
-            cfg->wait_all = true;
-        } else if (!strcmp(o, "--attach")) {
-            cfg->attach = true;
-        } else if (!strcmp(o, "--no-preload")) {
-            cfg->preload = false;
-        } else if (!strcmp(o, "--window")) {
-            cfg->window = true;
-        } else if (!strcmp(o, "--moving")) {
-            cfg->moving = true;
-        } else if (!strcmp(o, "--bind-devices")) {
-            cfg->bind_devices = true;
-            cfg->preload = false;
-        } else if (!arg) {
-            return bad("option", o);
-        } else if (i++, !strcmp(o, "--dir")) {
-            cfg->dir = arg;
-        } else if (!strcmp(o, "--screen")) {
-            if (!parse_size(arg, &cfg->display.width[0], &cfg->display.height[0]))
-                return bad("screen size", arg);
-        } else if (!strcmp(o, "--screen2")) {
-            if (!parse_size(arg, &cfg->display.width[1], &cfg->display.height[1]))
-                return bad("screen size", arg);
-            screen2 = true;
-        } else if (!strcmp(o, "--layer")) {
-            if (!parse_layer(arg, cfg, choice))
-                return bad("layer", argv[i]);
-        } else if (!strcmp(o, "--picture")) {
-            cfg->picture = arg;
-        } else if (!strcmp(o, "--without")) {
-            if (!strcmp(arg, "mem"))
-                cfg->without |= WITHOUT_MEM;
-            else if (!strcmp(arg, "GPIO"))
-                cfg->without |= WITHOUT_GPIO;
-            else if (!strcmp(arg, "fb0"))
-                cfg->without |= WITHOUT_FB0;
-            else if (!strcmp(arg, "fb0-info"))
-                cfg->without |= WITHOUT_FB0_INFO;
-            else
-                return bad("device", arg);
-        } else if (!strcmp(o, "--mem-size")) {
-            if (!parse_number(arg, &cfg->mem_size) || !cfg->mem_size)
-                return bad("memory size", arg);
-        } else if (!strcmp(o, "--buttons")) {
-            if (!parse_buttons(arg, cfg))
-                return bad("button timeline", argv[i]);
-        } else if (!strcmp(o, "--screenshot")) {
-            cfg->screenshot = arg;
-        } else if (!strcmp(o, "--screenshot2")) {
-            cfg->screenshot2 = arg;
-        } else if (!strcmp(o, "--fb-addr")) {
-            uint64_t n;
-            if (!parse_number(arg, &n) || n > 0xFFFFFFFF)
-                return bad("address", arg);
-            cfg->fb_address = (uint32_t)n;
-            cfg->fb_address_set = true;
-        } else if (!strcmp(o, "--reg")) {
-            if (!parse_reg(arg, cfg))
-                return bad("register", arg);
-        } else if (!strcmp(o, "--setpriority-error")) {
-            uint64_t n;
-            if (!parse_number(arg, &n) || n < 1 || n > 4095)
-                return bad("errno", arg);
-            cfg->priority_errno = (uint32_t)n;
-        } else if (!strcmp(o, "--gpio-short")) {
-            if (!parse_span(arg, &cfg->gpio_faults.short_from, &cfg->gpio_faults.short_to))
-                return bad("read span", arg);
-        } else if (!strcmp(o, "--gpio-fail")) {
-            if (!parse_span(arg, &cfg->gpio_faults.fail_from, &cfg->gpio_faults.fail_to))
-                return bad("read span", arg);
-        } else if (!strcmp(o, "--move-layer")) {
-            int l = layer_index(arg);
-            uint64_t n;
-            if (l < 0 || !parse_number(arg + 3, &n) || n > 0xFFFFFFFF)
-                return bad("layer move", arg);
-            cfg->move_offset = dc_layer_base[l] + DC_ADDRESS;
-            cfg->move_value = (uint32_t)n;
-        } else if (!strcmp(o, "--screenshot-at")) {
-            char *end;
-            cfg->screenshot_at = strtod(arg, &end);
-            if (*end || cfg->screenshot_at < 0)
-                return bad("time", arg);
-        } else if (!strcmp(o, "--shim")) {
-            cfg->shim = arg;
-        } else if (!strcmp(o, "--scale")) {
-            uint64_t n;
-            if (!parse_number(arg, &n) || n < 1 || n > 8)
-                return bad("scale", arg);
-            cfg->scale = (int)n;
-        } else {
-            return bad("option", o);
+        }
+        if (option == '?') {
+            fputs("tavro-emu: see --help\n", stderr);
+            return -1;
+        }
+        // Parsing cuts a list up: the message shows it as given.
+        char given[256] = "";
+        if (optarg)
+            snprintf(given, sizeof given, "%s", optarg);
+        if (!parse_option(option, optarg, cfg, choice, &screen2)) {
+            fprintf(stderr, "tavro-emu: bad --%s: %s (see --help)\n", long_options[index].name, given);
+            return -1;
         }
     }
-    if (i >= argc)
+    if (optind >= argc)
         return bad("command", nullptr);
     if (cfg->attach && !cfg->dir)
         return bad("--attach without --dir", nullptr);
@@ -392,6 +373,6 @@ int parse_options(int argc, char **argv, runner_config *cfg)
         cfg->display.height[1] = cfg->display.height[0];
     }
     complete_layers(cfg, choice);
-    cfg->command = argv + i;
+    cfg->command = argv + optind;
     return 0;
 }

@@ -21,7 +21,7 @@
 #define _GNU_SOURCE
 #endif
 #include "display_model.h"
-#include "layout.h"
+#include "device_folder.h"
 #include "shim.h"
 
 #include <errno.h>
@@ -87,7 +87,7 @@ static void pass_on(const struct sigaction *old, int sig, siginfo_t *si, void *c
 
 static void on_segv(int sig, siginfo_t *si, void *ctx)
 {
-    int saved = errno;
+    errno_guard keep;
     uintptr_t at = (uintptr_t)si->si_addr;
     trapped_page *t = nullptr;
     for (int i = 0; i < page_count; i++)
@@ -95,7 +95,6 @@ static void on_segv(int sig, siginfo_t *si, void *ctx)
             t = &pages[i];
     if (!t || si->si_code != SEGV_ACCERR || stepping) {
         pass_on(&old_segv, sig, si, ctx);
-        errno = saved;
         return;
     }
     const uint8_t *shared = (const uint8_t *)regs + (t->phys - REGS_PHYS);
@@ -105,15 +104,13 @@ static void on_segv(int sig, siginfo_t *si, void *ctx)
     stepping = t;
     fault_word = (at - (uintptr_t)t->page) & ~(uintptr_t)3;
     ((ucontext_t *)ctx)->uc_mcontext.gregs[REG_EFL] |= 0x100;   // trap flag
-    errno = saved;
 }
 
 static void on_trap(int sig, siginfo_t *si, void *ctx)
 {
-    int saved = errno;
+    errno_guard keep;
     if (!stepping) {
         pass_on(&old_trap, sig, si, ctx);
-        errno = saved;
         return;
     }
     trapped_page *t = stepping;
@@ -133,7 +130,6 @@ static void on_trap(int sig, siginfo_t *si, void *ctx)
         display_write(&dc, offset, stored[i]);
         log_store(offset, stored[i]);
     }
-    errno = saved;
 }
 
 static int start_trapping(void)
@@ -169,11 +165,9 @@ static int start_trapping(void)
 
 void trap_window(void *map, uint64_t phys, size_t len, int prot, int flags)
 {
-    int saved = errno;
-    if (!(prot & PROT_WRITE) || !(flags & MAP_SHARED)) {
-        errno = saved;
+    errno_guard keep;
+    if (!(prot & PROT_WRITE) || !(flags & MAP_SHARED))
         return;
-    }
     for (uint64_t p : trapped_phys) {
         if (p < phys || p + PAGE > phys + len || (phys & (PAGE - 1)) || page_count == 16)
             continue;
@@ -183,7 +177,6 @@ void trap_window(void *map, uint64_t phys, size_t len, int prot, int flags)
         mprotect(page, PAGE, prot & ~PROT_WRITE);
         pages[page_count++] = {page, p};
     }
-    errno = saved;
 }
 
 void trap_forget(void *addr, size_t len)
@@ -200,7 +193,7 @@ void trap_forget(void *addr, size_t len)
 
 void trap_window(void *map, uint64_t phys, size_t len, int prot, int flags)
 {
-    int saved = errno;
+    errno_guard keep;
     uint64_t status = REGS_PHYS + DC_STATUS;
     if (phys <= status && status + 4 <= phys + len && (prot & PROT_WRITE) && (flags & MAP_SHARED)) {
         int fd = open_in_root(EMU_UNTRAPPED_MARK, O_WRONLY | O_CREAT);
@@ -210,7 +203,6 @@ void trap_window(void *map, uint64_t phys, size_t len, int prot, int flags)
         // set for ever: start the program between two syncs instead.
         __atomic_fetch_and((uint32_t *)((uint8_t *)map + (status - phys)), ~DC_STATUS_SYNC, __ATOMIC_SEQ_CST);
     }
-    errno = saved;
 }
 
 void trap_forget(void *addr, size_t len)

@@ -30,8 +30,6 @@ constexpr uint32_t DC_FORMAT_24 = 0xC653;     // bytes blue, green, red
 enum { LAYER_P0, LAYER_P1, LAYER_S0, LAYER_S1, LAYER_COUNT };
 extern const uint32_t dc_layer_base[LAYER_COUNT];
 extern const char *const dc_layer_name[LAYER_COUNT];
-// Drawn in this order, later ones on top.
-extern const int dc_compose_order[LAYER_COUNT];
 
 struct layer_setup {
     uint32_t control, hstride, vstride, address;
@@ -41,10 +39,6 @@ struct display_config {
     int width[2], height[2];           // primary and secondary display blocks
     layer_setup layer[LAYER_COUNT];
     uint32_t status;                   // DISPLAY_STATUS at power-on, sync clear
-    struct {
-        uint32_t offset, value;
-    } preset[32];                      // registers set last, as given
-    int presets;
 };
 
 // Physical memory as the controller sees it: the whole of ROOT/dev/mem.
@@ -55,12 +49,10 @@ struct display_state {
     uint32_t (*palette)[256];          // per layer, 0x00RRGGBB; shared with the
                                        // write handler in the program
     layer_setup shown[LAYER_COUNT];    // settings scanned out, latched at sync
-    uint64_t syncs;
 };
 
 int layer_block(int layer);
 int format_bytes(uint32_t code);       // 1, 2, 3, or 0 for an unknown code
-uint32_t rgb565_to_rgb(uint32_t c);
 
 void display_init(display_state *d, uint8_t *mem, uint64_t mem_size, uint32_t (*palette)[256],
                   const display_config *cfg);
@@ -72,5 +64,3 @@ void display_fill_layer(display_state *d, int layer, const uint8_t *rgb, int w, 
 // Size of display block b's screen, from its register.
 void display_screen(const display_state *d, int block, int *w, int *h);
 void display_render(const display_state *d, int block, uint8_t *rgb, int w, int h);
-void encode_pixel(uint32_t format, const uint8_t *rgb, uint8_t *out);
-void decode_pixel(uint32_t format, const uint8_t *in, const uint32_t *palette, uint8_t *rgb);

@@ -1,6 +1,6 @@
 // Stands in for the handheld's launcher: notes each start in the device's
 // launcher.log with its real argv and working folder, then ends.
-#include "layout.h"
+#include "device_folder.h"
 
 #include <fcntl.h>
 #include <limits.h>
