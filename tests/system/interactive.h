@@ -3,6 +3,7 @@
 // is on something the device reports and gives up after 15 s.
 #pragma once
 #include "device_run.h"
+#include "display_model.h"
 #include "menu/font.h"
 
 class InteractiveTest : public DeviceTest {
@@ -105,9 +106,12 @@ protected:
                 found = found == -1 ? row : -2;
         return found;
     }
-    uint32_t reg(uint32_t offset) { return le32(device_memory(0xC0000000 + std::streamoff(offset), 4)); }
+    uint32_t reg(uint32_t offset) { return le32(device_memory(std::streamoff(REGS_PHYS + offset), 4)); }
 };
 
 constexpr uint32_t RAW_UP = 0x1, RAW_LEFT = 0x4, RAW_DOWN = 0x10, RAW_RIGHT = 0x40, RAW_MENU = 0x100,
                    RAW_SELECT = 0x200, RAW_R = 0x800, RAW_A = 0x1000, RAW_B = 0x2000;
-constexpr uint32_t P1_CONTROL = 0x4058, P1_HSTRIDE = 0x405C, P1_VSTRIDE = 0x4060;
+// Primary layer 1's registers, which the menu's overlay takes over.
+inline const uint32_t P1_CONTROL = dc_layer_base[LAYER_P1] + DC_CONTROL;
+inline const uint32_t P1_HSTRIDE = dc_layer_base[LAYER_P1] + DC_HSTRIDE;
+inline const uint32_t P1_VSTRIDE = dc_layer_base[LAYER_P1] + DC_VSTRIDE;

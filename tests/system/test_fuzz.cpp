@@ -27,10 +27,13 @@ protected:
     }
 };
 
-// In the order of the visible-layer choice: p0, s0, p1, s1.
-static const uint32_t GROUP[4] = {0x400C, 0x440C, 0x4040, 0x4440};
+// In the order of the visible-layer choice: p0, s0, p1, s1, and the
+// secondary block's for the two secondary layers.
+static const int LAYER[4] = {LAYER_P0, LAYER_S0, LAYER_P1, LAYER_S1};
+static const int BLOCK[4] = {0, 1, 0, 1};
+// Where the emulated device puts a picture for each of them.
 static const uint32_t FILLED[4] = {0x02800000, 0x03800000, 0x03101000, 0x03C00000};
-static const uint32_t CODE[3] = {0x443A, 0x4432, 0xC653};
+static const uint32_t CODE[3] = {DC_FORMAT_8, DC_FORMAT_16, DC_FORMAT_24};
 // The device's memory ends after the register window.
 static const uint64_t MEMORY_END = 0xC0010000;
 
@@ -69,7 +72,7 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
     ASSERT_TRUE(wait_for([&] { return !read_file(children).empty(); }));
     int mem = open((device + "/dev/mem").c_str(), O_RDWR);
     auto put = [&](uint32_t offset, uint32_t value) {  // little-endian, as the device and this machine
-        return pwrite(mem, &value, 4, off_t(0xC0000000 + offset)) == 4;
+        return pwrite(mem, &value, 4, off_t(REGS_PHYS + offset)) == 4;
     };
     std::vector<std::string> shot = device_command({"--attach", "--dir", device});
     shot.push_back("shot.png");
@@ -81,25 +84,27 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
             width[block] = 1 + int(below(chance(95) ? 400 : 4096));
             height[block] = 1 + int(below(chance(95) ? 300 : 4096));
             // Bits above the fields are noise the program must leave out.
-            ASSERT_TRUE(put(0x4004 + 0x400 * block, uint32_t(height[block] - 1) << 16 | uint32_t(width[block] - 1) |
-                                                      (any() & 0xF000F000)));
+            uint32_t base = block ? DC_BLOCK_SECONDARY : DC_BLOCK_PRIMARY;
+            ASSERT_TRUE(put(base + DC_SCREEN_SIZE, uint32_t(height[block] - 1) << 16 | uint32_t(width[block] - 1) |
+                                                       (any() & 0xF000F000)));
         }
         // The layer shot is the last one enabled, p0 if none is.
         struct { int layer; uint32_t hstride, vstride, address; } top = {};
         for (int l = 0; l < 4; l++) {
             uint32_t hs = chance(85) ? 1 + below(3) : chance(50) ? below(6) : any();
             uint32_t code = hs >= 1 && hs <= 3 && chance(80) ? CODE[hs - 1] : any() >> 16;
-            uint32_t control = code << 16 | (any() & 0xFFEF);  // any enable bits; no apply
-            uint32_t vs = chance(70) ? (width[GROUP[l] > 0x4400] + below(64)) * hs : chance(50) ? below(5000) : any();
+            uint32_t control = code << DC_FORMAT_SHIFT | (any() & 0xFFFF & ~DC_CONTROL_APPLY);  // any enable bits
+            uint32_t vs = chance(70) ? (width[BLOCK[l]] + below(64)) * hs : chance(50) ? below(5000) : any();
             uint32_t at = chance(85) ? FILLED[below(4)] + below(0x40000) : any();
             if (at >= 0xBC000000 && at < MEMORY_END)
                 at -= 0x40000000;  // no frame over the registers, which the device changes
-            ASSERT_TRUE(put(GROUP[l] + 0x18, control) && put(GROUP[l] + 0x1C, hs) && put(GROUP[l] + 0x20, vs) &&
-                        put(GROUP[l] + 0x2C, at));
-            if (l == 0 || control & 0x20)
+            uint32_t group = dc_layer_base[LAYER[l]];
+            ASSERT_TRUE(put(group + DC_CONTROL, control) && put(group + DC_HSTRIDE, hs) &&
+                        put(group + DC_VSTRIDE, vs) && put(group + DC_ADDRESS, at));
+            if (l == 0 || control & DC_CONTROL_ENABLE)
                 top = {l, hs, vs, at};
         }
-        int w = width[GROUP[top.layer] > 0x4400], h = height[GROUP[top.layer] > 0x4400];
+        int w = width[BLOCK[top.layer]], h = height[BLOCK[top.layer]];
         int64_t bytes = top.hstride, pixels = bytes ? top.vstride / bytes : 0, size = pixels * h * bytes;
         bool fits = bytes >= 1 && bytes <= 3 && pixels > 0 && pixels <= INT32_MAX && size <= (64 << 20) &&
                     top.address + uint64_t(size) <= MEMORY_END;
@@ -108,10 +113,13 @@ TEST_F(Fuzz, ShotsOfRandomLayerRegistersMatchTheMemory)
         EXPECT_EQ(r.status, fits ? 0 : 255) << r.err;
         EXPECT_FALSE(temp_left());
         EXPECT_EQ(file_exists(in_work("shot.png")), fits);
-        DecodedPng png = decode_png(in_work("shot.png"));
-        EXPECT_TRUE(!fits || (png.width == unsigned(w) && png.height == unsigned(h) &&
-                              png.rgb == expected_shot(mem, top.address, bytes, pixels, size, w, h)))
-            << "layer " << top.layer << ", hstride " << bytes << ", vstride " << top.vstride << ": " << png.error;
+        if (fits) {
+            SCOPED_TRACE("layer " + std::to_string(top.layer) + ", hstride " + std::to_string(bytes) + ", vstride " +
+                         std::to_string(top.vstride));
+            DecodedPng png = decode_png(in_work("shot.png"));
+            EXPECT_EQ(std::make_pair(png.width, png.height), std::make_pair(unsigned(w), unsigned(h))) << png.error;
+            EXPECT_TRUE(png.rgb == expected_shot(mem, top.address, bytes, pixels, size, w, h)) << "pixels differ";
+        }
         unlink(in_work("shot.png").c_str());
     }
     close(mem);

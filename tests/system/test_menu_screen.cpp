@@ -109,13 +109,3 @@ TEST_F(MenuLeaving, ASignalLeavesAsExitDoes)
         expect_left_as_exit_does("");
     }
 }
-
-// A held button steps again and again, faster as it is held: MENU, SELECT,
-// L, R, A from the first slot.
-TEST_F(MenuScreen, AHeldButtonRepeats)
-{
-    start();
-    ASSERT_TRUE(menu_shown()) << err();
-    set_buttons(RAW_RIGHT);
-    EXPECT_TRUE(wait_for_text(60, 76, "A ")) << text_at(60, 76, 8);
-}
