@@ -7,13 +7,17 @@ usage: report-release.py STRIPPED UNSTRIPPED
 
 Fails (status 1, and removes STRIPPED so that the next build links it again)
 when the binary could not start or run on the device's kernel (Linux 2.6.24,
-ARM EABI): a program interpreter, any trace of glibc, anything but ARMv5TE
-soft float, code for kernel user helpers newer than version 3, or a system
-call that the kernel's table lacks, unless the C library falls back from it;
-and when it is not stripped or not under 250 KiB.
+ARM EABI) and CPU (ARM926EJ-S): a program interpreter, any trace of glibc,
+anything but EABI5 soft float, an instruction an ARMv5TE core lacks outside
+the few routines the C library chooses at run time by HWCAP (and only those
+the device's HWCAP does not choose), code for kernel user helpers newer than
+version 3, or a system call that the kernel's table lacks, unless the C
+library falls back from it; a call whose number it cannot follow fails too.
+Also when it is not stripped or not under 250 KiB.
 Reads the files only: this binary must never be run on this machine. Writes
-STRIPPED.enosys for the tests: the numbers of the calls with a fallback, then
-the addresses of the instructions that may make them.
+STRIPPED.enosys for the tests: the call numbers of the kernel's table, then
+the addresses of every system call instruction, so that a run can answer
+every other call with ENOSYS as the kernel does.
 
 With --calls, checks every system call in qemu-user's strace logs of runs of
 a program instead; with --kernel-calls, a call with a fallback must not
@@ -21,8 +25,11 @@ reach qemu either (the runs answered it with ENOSYS, as the kernel does).
 """
 import os
 import re
+import struct
 import subprocess
 import sys
+
+import arm_code
 
 TOOLS = "arm-linux-gnueabi-"
 LAST_CALL = 352            # fallocate ends the kernel's ARM table
@@ -42,9 +49,19 @@ FALLBACKS = {
     407: "clock_nanosleep_time64: clock_nanosleep (265)",
     422: "futex_time64: futex (240)",
 }
-# Functions that take the call number as an argument: their callers are
-# scanned instead.
-DISPATCHERS = {"__syscall_cp_asm", "__syscall_cp_c", "__syscall_cp", "syscall"}
+# musl's routines that hold instructions an ARM926 lacks, each chosen at
+# run time by HWCAP: with the device's HWCAP their code beyond ARMv5TE must
+# be unreachable, from their entry or as a whole.
+SELECTED = {
+    "setjmp": "saves FPA, VFP or iWMMXt registers only when HWCAP says the unit is there",
+    "longjmp": "restores FPA, VFP or iWMMXt registers only when HWCAP says the unit is there",
+    "__a_barrier_v6": "a cp15 barrier, installed by __set_thread_area only with HWCAP_TLS",
+    "__a_barrier_v7": "dmb, installed by __set_thread_area only with HWCAP_TLS",
+    "__a_cas_v6": "ldrex/strex, installed by __set_thread_area only with HWCAP_TLS",
+    "__a_cas_v7": "ldrex/strex and dmb, installed by __set_thread_area only with HWCAP_TLS",
+    "__a_gettp_cp15": "the cp15 thread register: the first choice, which __set_thread_area "
+                      "replaces without HWCAP_TLS before any thread pointer is read",
+}
 # Kernel user helpers, at the top of memory: 0xffff0fa0 and above are
 # version 3 or older; below (0xffff0f60, cmpxchg64) needs version 5.
 HELPERS_V3 = 0xffff0fa0
@@ -56,94 +73,121 @@ def tool(name, *args):
                           env=dict(os.environ, LC_ALL="C")).stdout
 
 
-def parse(disassembly):
-    """Functions as lists of (address, mnemonic, operands), and the words of
-    the literal pools by address."""
-    functions, words, current = {}, {}, None
-    for line in disassembly.splitlines():
-        head = re.match(r"^[0-9a-f]+ <(.+)>:$", line)
-        if head:
-            current = functions.setdefault(head.group(1), [])
-            continue
-        m = re.match(r"^\s+([0-9a-f]+):\s+(\S+)\s*([^@;]*)", line)
-        if not m or current is None:
-            continue
-        address, mnemonic, operands = int(m.group(1), 16), m.group(2), m.group(3).strip()
-        if mnemonic == ".word":
-            words[address] = int(operands, 16)
-        pool = re.search(r"@ ([0-9a-f]+) <", line)
-        current.append((address, mnemonic, operands, int(pool.group(1), 16) if pool else None))
-    return functions, words
+def data_words(path):
+    """{address: word} of the program's loaded data (pointers it may call through)."""
+    raw = open(path, "rb").read()
+    shoff, shentsize, shnum = struct.unpack_from("<I", raw, 32)[0], *struct.unpack_from("<HH", raw, 46)
+    words = {}
+    for n in range(shnum):
+        _, kind, flags, address, offset, size = struct.unpack_from("<IIIIII", raw, shoff + n * shentsize)
+        if kind != 8 and flags & 2 and not flags & 4:   # allocated, not code, not .bss
+            for i, word in enumerate(struct.unpack_from("<%dI" % (size // 4), raw, offset)):
+                words[address + 4 * i] = word
+    return words
 
 
-def immediate(text):
-    return int(text.lstrip("#"), 0) & 0xffffffff
+def analyse(full):
+    """Every function's paths (arm_code.Paths), the names at each address,
+    the numbers its code may use as code addresses, and its data."""
+    names = {}
+    for line in tool("nm", full).splitlines():
+        address, _, name = line.split()
+        names.setdefault(int(address, 16), set()).add(name)
+    hwcap = next(a for a, n in names.items() if "__hwcap" in n)
+    functions = arm_code.parse(tool("objdump", "-d", "-z", full))
+    words = {i.address: i.word for _, code in functions.values() for i in code if i.mnemonic == ".word"}
+    paths = {start: arm_code.Paths(code, words, hwcap) for start, (_, code) in functions.items()}
+    formed = set(words.values())
+    for p in paths.values():
+        formed |= p.formed
+    return functions, paths, names, formed, data_words(full)
 
 
-def value(code, index, reg, words, depth=0):
-    """The constant in reg just before code[index], following the code
-    backwards; None when it is not a constant there."""
-    returned = False
-    for i in range(index - 1, -1, -1):
-        _, mnemonic, operands, pool = code[i]
-        args = [a.strip() for a in operands.split(",")]
-        if mnemonic == "bx" and operands == "lr":
-            # A return: its epilogue's pop does not lead to the code below.
-            returned = True
-            continue
-        if mnemonic.startswith(("push", "stm", "str", "cmp", "cmn", "tst", "teq", "b", "svc")) \
-                and not mnemonic.startswith(("bl", "bic")):
-            continue
-        if mnemonic.startswith("bl"):
-            if reg in ("r0", "r1", "r2", "r3", "ip", "lr"):
-                return None
-            continue
-        if mnemonic.startswith(("pop", "ldm")):
-            # A pop into pc returns: the code after it is reached otherwise.
-            if reg in operands and "pc" not in operands and not returned:
-                return None
-            returned = False
-            continue
-        if not args or args[0] != reg:
-            continue
-        if depth > 8:
-            return None
-        op = mnemonic[:3]
-        if op == "mov" and args[1].startswith("#"):
-            return immediate(args[1])
-        if op == "mvn" and args[1].startswith("#"):
-            return ~immediate(args[1]) & 0xffffffff
-        if op == "mov" and len(args) == 2:
-            return value(code, i, args[1], words, depth + 1)
-        if op in ("add", "sub", "orr") and len(args) == 3 and args[2].startswith("#"):
-            base = value(code, i, args[1], words, depth + 1)
-            if base is None:
-                return None
-            n = immediate(args[2])
-            return {"add": base + n, "sub": base - n, "orr": base | n}[op] & 0xffffffff
-        if op == "ldr" and pool is not None and "[pc" in operands:
-            return words.get(pool)
+def callers_of(paths):
+    """{address: [(calling function, registers at the call)]}."""
+    callers = {}
+    for start, p in paths.items():
+        for target, regs in p.calls:
+            callers.setdefault(target, []).append((start, regs))
+    return callers
+
+
+def call_numbers(values, start, paths, callers, taken, seen=()):
+    """The call numbers that values (of r7 at a call instruction in the
+    function at start) stand for: an argument of a wrapper is followed to
+    every call of the wrapper. None when some cannot be followed."""
+    if values is None:
         return None
-    return None
+    numbers = set()
+    for v in values:
+        if isinstance(v, int):
+            numbers.add(v)
+            continue
+        if v == arm_code.HWCAP or start in seen or start in taken:
+            return None     # a wrapper called through a pointer, or recursion
+        for caller, regs in callers.get(start, []):
+            more = call_numbers(dict(regs).get(v[1]), caller, paths, callers, taken, seen + (start,))
+            if more is None:
+                return None
+            numbers |= more
+    return numbers
 
 
-def system_calls(functions, words):
-    """(number or None, function) for every place that makes a system call,
-    and the addresses of the instructions that may make one of FALLBACKS."""
+def system_calls(functions, paths, taken):
+    """(numbers or None, function name) for every system call instruction,
+    and the addresses of all of them."""
+    callers = callers_of(paths)
     calls, sites = [], []
-    for name, code in functions.items():
-        for i, (address, mnemonic, operands, _) in enumerate(code):
-            if mnemonic.startswith("svc") and name in DISPATCHERS:
-                sites.append(address)
-            if mnemonic.startswith("svc") and name not in DISPATCHERS:
-                calls.append((value(code, i, "r7", words), name))
-                if calls[-1][0] in FALLBACKS:
-                    sites.append(address)
-            target = re.match(r"[0-9a-f]+ <(\w+)>", operands)
-            if mnemonic in ("bl", "b") and target and target.group(1) in DISPATCHERS \
-                    and name not in DISPATCHERS:
-                calls.append((value(code, i, "r0", words), name))
+    for start, p in paths.items():
+        values = {}
+        for insn, v in p.svcs:
+            values[insn.address] = None if v is None or values.get(insn.address, ()) is None \
+                else values.get(insn.address, frozenset()) | v
+        for address, v in sorted(values.items()):
+            calls.append((call_numbers(v, start, paths, callers, taken), functions[start][0]))
+    for start, (name, code) in functions.items():
+        for insn in code:
+            if not insn.data and insn.mnemonic.startswith("svc"):
+                sites.append(insn.address)
+                if insn.thumb:
+                    calls.append((None, name))
     return calls, sites
+
+
+def cpu_faults(functions, paths, names, formed, data):
+    """Instructions an ARM926 lacks that the device may run. A routine of
+    SELECTED is kept from running when, with the device's HWCAP, its code
+    beyond ARMv5TE cannot be reached from its entry, or nothing reaches the
+    routine at all: no call or jump, no address formed in code, and no
+    pointer in data that __set_thread_area does not set otherwise."""
+    callers = callers_of(paths)
+    selector = next((s for s, n in names.items() if "__set_thread_area" in n), None)
+    reset = paths[selector].stores if selector in paths else set()
+    faults = []
+    for start, (name, code) in functions.items():
+        selected = set(names.get(start, ())) | {name}
+        selected &= set(SELECTED)
+        pointers = {a for a, w in data.items() if w == start} - reset
+        runs = start in formed or start in callers or pointers
+        for i, insn in enumerate(code):
+            lacks = None if insn.data else arm_code.beyond_v5te(insn)
+            if not lacks:
+                continue
+            if not selected:
+                faults.append("%s at %x in %s: an ARM926 lacks it" % (lacks, insn.address, name))
+            elif i in paths[start].reached and runs:
+                faults.append("%s at %x in %s, which the device's HWCAP does not keep from running"
+                              % (lacks, insn.address, name))
+    for target in callers:
+        start = max((s for s in functions if s <= target), default=None)
+        if start is not None and start != target and names.get(start, set()) & set(SELECTED):
+            faults.append("a jump into the middle of %s" % functions[start][0])
+    return faults
+
+
+def kernel_calls():
+    """The numbers the kernel's ARM EABI table answers."""
+    return [n for n in list(range(LAST_CALL + 1)) + list(ARM_PRIVATE) if n not in MISSING]
 
 
 def call_fault(number, where, strict=False):
@@ -219,22 +263,31 @@ def main():
     symbols = tool("nm", full)
     if re.search(r" (__check_for_sync8_kernelhelper|__sync_\w+_8|__atomic_\w+_8)$", symbols, re.M):
         faults.append("64-bit atomics: the kernel user helper cmpxchg64 (version 5)")
-    functions, words = parse(tool("objdump", "-d", "--no-show-raw-insn", full))
-    newer = sorted({w for w in words.values() if 0xffff0f00 <= w < HELPERS_V3})
+    functions, paths, names, formed, data = analyse(full)
+    taken = formed | set(data.values())
+    words = {i.word for _, code in functions.values() for i in code if i.mnemonic == ".word"}
+    newer = sorted({w for w in words if 0xffff0f00 <= w < HELPERS_V3})
     if newer:
         faults.append("kernel user helpers newer than version 3 at %s" % ", ".join(map(hex, newer)))
+    faults += cpu_faults(functions, paths, names, formed, data)
+    for start, p in paths.items():
+        for address, why in p.lost:
+            faults.append("the code at %x in %s %s: the report cannot follow it"
+                          % (address, functions[start][0], why))
 
-    calls, sites = system_calls(functions, words)
+    calls, sites = system_calls(functions, paths, taken)
     used, unknown, fallback = {}, set(), set()
-    for number, name in calls:
-        if number is None:
+    for numbers, name in calls:
+        if numbers is None:
             unknown.add(name)
-        elif number in FALLBACKS:
-            fallback.add(number)
-        elif call_fault(number, "in " + name):
-            faults.append(call_fault(number, "in " + name))
-        else:
-            used.setdefault(number, set()).add(name)
+            continue
+        for number in numbers:
+            if number in FALLBACKS:
+                fallback.add(number)
+            elif call_fault(number, "in " + name):
+                faults.append(call_fault(number, "in " + name))
+            else:
+                used.setdefault(number, set()).add(name)
 
     size = len(raw)
     print("tavro for the device: %s" % stripped)
@@ -245,10 +298,10 @@ def main():
         faults.append("a system call whose number is no constant, in %s" % ", ".join(sorted(unknown)))
     for fault in dict.fromkeys(faults):
         print("  FAULT: %s" % fault)
-    # For the tests: where the calls past the table are made, so that a
-    # debugger can answer them with ENOSYS as the device's kernel does.
+    # For the tests: the kernel's calls and every place that makes a call,
+    # so that a debugger can answer all others with ENOSYS as the kernel does.
     with open(stripped + ".enosys", "w") as out:
-        out.write(" ".join(map(str, sorted(FALLBACKS))) + "\n")
+        out.write(" ".join(map(str, kernel_calls())) + "\n")
         out.write(" ".join(map(hex, sorted(sites))) + "\n")
     if faults:
         os.remove(stripped)
