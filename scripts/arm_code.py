@@ -9,9 +9,9 @@ assumes.
 """
 import re
 
-# What 2.6.24 passes an ARM926 in AT_HWCAP: swp, half, thumb, fast-mult,
-# edsp, java. No VFP (0x40), FPA (0x20), iWMMXt (0x200) nor TLS (0x8000).
-DEVICE_HWCAP = 0x197
+import old_kernel
+
+DEVICE_HWCAP = old_kernel.HWCAP
 PC_AHEAD = 8                # an ARM instruction reads pc as its address + 8
 MAX_VALUES = 16             # more possible values than this: unknown
 CONDITIONS = ["eq", "ne", "cs", "cc", "mi", "pl", "vs", "vc", "hi", "ls", "ge", "lt", "gt", "le"]

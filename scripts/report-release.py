@@ -14,10 +14,7 @@ the device's HWCAP does not choose), code for kernel user helpers newer than
 version 3, or a system call that the kernel's table lacks, unless the C
 library falls back from it; a call whose number it cannot follow fails too.
 Also when it is not stripped or not under 250 KiB.
-Reads the files only: this binary must never be run on this machine. Writes
-STRIPPED.enosys for the tests: the call numbers of the kernel's table, then
-the addresses of every system call instruction, so that a run can answer
-every other call with ENOSYS as the kernel does.
+Reads the files only: this binary must never be run on this machine.
 
 With --calls, checks every system call in qemu-user's strace logs of runs of
 a program instead; with --kernel-calls, a call with a fallback must not
@@ -30,17 +27,9 @@ import subprocess
 import sys
 
 import arm_code
+from old_kernel import ARM_PRIVATE, has_call
 
 TOOLS = "arm-linux-gnueabi-"
-LAST_CALL = 352            # fallocate ends the kernel's ARM table
-ARM_PRIVATE = range(0xf0001, 0xf0006)   # breakpoint ... set_tls, all in 2.6.24
-# Numbers inside the table that answer ENOSYS: never implemented there (335,
-# 336, 346), old calls kept for the old ABI only, and slots that were never
-# system calls on ARM.
-MISSING = {335, 336, 346,
-           13, 22, 25, 27, 30, 76, 82, 89, 90, 102, 113, 117,
-           17, 31, 32, 35, 44, 53, 56, 58, 98, 101, 110, 112, 123, 127, 130, 137, 166, 167,
-           188, 189}
 # Calls past the table that musl tries first; on ENOSYS it uses the older
 # call named, which the kernel has. Only those seen in our builds.
 FALLBACKS = {
@@ -134,10 +123,9 @@ def call_numbers(values, start, paths, callers, taken, seen=()):
 
 
 def system_calls(functions, paths, taken):
-    """(numbers or None, function name) for every system call instruction,
-    and the addresses of all of them."""
+    """(numbers or None, function name) for every system call instruction."""
     callers = callers_of(paths)
-    calls, sites = [], []
+    calls = []
     for start, p in paths.items():
         values = {}
         for insn, v in p.svcs:
@@ -147,11 +135,9 @@ def system_calls(functions, paths, taken):
             calls.append((call_numbers(v, start, paths, callers, taken), functions[start][0]))
     for start, (name, code) in functions.items():
         for insn in code:
-            if not insn.data and insn.mnemonic.startswith("svc"):
-                sites.append(insn.address)
-                if insn.thumb:
-                    calls.append((None, name))
-    return calls, sites
+            if not insn.data and insn.thumb and insn.mnemonic.startswith("svc"):
+                calls.append((None, name))
+    return calls
 
 
 def cpu_faults(functions, paths, names, formed, data):
@@ -185,17 +171,12 @@ def cpu_faults(functions, paths, names, formed, data):
     return faults
 
 
-def kernel_calls():
-    """The numbers the kernel's ARM EABI table answers."""
-    return [n for n in list(range(LAST_CALL + 1)) + list(ARM_PRIVATE) if n not in MISSING]
-
-
 def call_fault(number, where, strict=False):
     """Why the kernel cannot take call number, or None; strict: also when
     the C library would fall back from it."""
     if (number in FALLBACKS and not strict) or number in ARM_PRIVATE:
         return None
-    if number > LAST_CALL or number in MISSING:
+    if not has_call(number):
         return "system call %d (%s) is not in the kernel's table" % (number, where)
     return None
 
@@ -275,7 +256,7 @@ def main():
             faults.append("the code at %x in %s %s: the report cannot follow it"
                           % (address, functions[start][0], why))
 
-    calls, sites = system_calls(functions, paths, taken)
+    calls = system_calls(functions, paths, taken)
     used, unknown, fallback = {}, set(), set()
     for numbers, name in calls:
         if numbers is None:
@@ -298,11 +279,6 @@ def main():
         faults.append("a system call whose number is no constant, in %s" % ", ".join(sorted(unknown)))
     for fault in dict.fromkeys(faults):
         print("  FAULT: %s" % fault)
-    # For the tests: the kernel's calls and every place that makes a call,
-    # so that a debugger can answer all others with ENOSYS as the kernel does.
-    with open(stripped + ".enosys", "w") as out:
-        out.write(" ".join(map(str, kernel_calls())) + "\n")
-        out.write(" ".join(map(hex, sorted(sites))) + "\n")
     if faults:
         os.remove(stripped)
         print("release report: the binary is unfit for the device; removed %s" % stripped)
