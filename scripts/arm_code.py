@@ -123,12 +123,16 @@ def registers(text):
 
 
 def split(insn):
-    """(mnemonic without its condition, the condition or None)."""
-    m = insn.mnemonic
-    cond = insn.word >> 28 if not insn.thumb else 0xE
-    if cond < 0xE and m[-2:] in CONDITIONS:
-        return m[:-2], m[-2:]
-    return m, None
+    """(mnemonic without its condition, the condition or None), the
+    condition read from the word itself."""
+    cond = 0xE if insn.thumb or insn.data else insn.word >> 28
+    if cond >= 0xE:
+        return insn.mnemonic, None
+    name = CONDITIONS[cond]
+    for suffix in (name, {"cs": "hs", "cc": "lo"}.get(name)):
+        if suffix and insn.mnemonic.endswith(suffix):
+            return insn.mnemonic[:-2], name
+    return insn.mnemonic, name
 
 
 def complement(cond):
