@@ -16,7 +16,7 @@ get_filename_component(TAVRO_MUSL_SYSROOT "${TAVRO_MUSL_SYSROOT}" ABSOLUTE)
 set(TAVRO_MUSL_SYSROOT "${TAVRO_MUSL_SYSROOT}" CACHE PATH "musl sysroot from scripts/device-sysroot")
 set(musl_include "${TAVRO_MUSL_SYSROOT}/usr/include/arm-linux-musleabi")
 set(musl_lib "${TAVRO_MUSL_SYSROOT}/usr/lib/arm-linux-musleabi")
-if(NOT EXISTS "${TAVRO_MUSL_SYSROOT}/usr/include/png.h")
+if(NOT EXISTS "${musl_lib}/libc.a")
   message(FATAL_ERROR "no musl sysroot in ${TAVRO_MUSL_SYSROOT}: run scripts/device-sysroot")
 endif()
 set(CMAKE_SYSROOT "${TAVRO_MUSL_SYSROOT}")
@@ -49,8 +49,10 @@ if(TAVRO_MUSL_DYNAMIC)
 -Wl,-dynamic-linker,/lib/ld-musl-arm.so.1 ${musl_lib}/Scrt1.o ${start}")
   set(CMAKE_SHARED_LINKER_FLAGS_INIT "-nostdlib -L${TAVRO_MUSL_SYSROOT}/lib/arm-linux-musleabi ${start}")
   set(end "${gcc_crtendS.o}")
-  # Started as by the device's kernel, with musl's loader from the sysroot.
-  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -cpu arm926 -r 2.6.24 -L "${TAVRO_MUSL_SYSROOT}")
+  # Started with the auxiliary vector of the device's kernel, with musl's
+  # loader from the sysroot; its calls all reach qemu (scripts/old-kernel-run).
+  get_filename_component(old_kernel_run "${CMAKE_CURRENT_LIST_DIR}/../scripts/old-kernel-run" ABSOLUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${old_kernel_run}" --auxv-only -L "${TAVRO_MUSL_SYSROOT}")
 else()
   set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -nostdlib -Wl,--gc-sections -L${musl_lib} \
 ${musl_lib}/crt1.o ${musl_lib}/crti.o ${gcc_crtbeginT.o}")
