@@ -14,28 +14,34 @@
 #include <time.h>
 #include <unistd.h>
 
+// The registers as a program on the device names them.
+static const uint64_t REGISTERS = 0xC0000000;
+static const uint32_t STATUS = 0x308C / 4, SYNC_PENDING = 0x400;
+static const uint32_t P1_CONTROL = 0x4058 / 4, P1_PALETTE = 0x4070 / 4;
+static const uint32_t FORMAT_8BPP_APPLY = 0x443A0010;
+
 // Layer 1 to 8 bits a pixel, applied at the next sync, and a palette entry;
 // then ten syncs, each seen as the flag going from clear to set. An
 // acknowledge clears it where stores are caught; elsewhere its pulse ends by
 // itself. A flag that stays set shows as fewer.
 static void sync_ten_times(void)
 {
-    void *m = mmap(nullptr, 0x10000, PROT_READ | PROT_WRITE, MAP_SHARED, open("/dev/mem", O_RDWR), 0xC0000000);
+    void *m = mmap(nullptr, 0x10000, PROT_READ | PROT_WRITE, MAP_SHARED, open("/dev/mem", O_RDWR), REGISTERS);
     if (m == MAP_FAILED)
         return perror("mmap");
     volatile uint32_t *regs = (volatile uint32_t *)m;
-    regs[0x4058 / 4] = (regs[0x4058 / 4] & 0xFFFF) | 0x443A0010;
-    regs[0x4070 / 4] = 0x0100FFFF;
+    regs[P1_CONTROL] = (regs[P1_CONTROL] & 0xFFFF) | FORMAT_8BPP_APPLY;
+    regs[P1_PALETTE] = 0x0100FFFF;  // entry 1, white
     int syncs = 0;
     bool was = true;   // a flag set already may be from before the stores
     for (time_t end = time(nullptr) + 10; syncs < 10 && time(nullptr) < end; usleep(100)) {
-        bool set = regs[0x308C / 4] & 0x400;
+        bool set = regs[STATUS] & SYNC_PENDING;
         if (set)
-            regs[0x308C / 4] = regs[0x308C / 4] | 0x400;
+            regs[STATUS] = regs[STATUS] | SYNC_PENDING;
         syncs += set && !was;
         was = set;
     }
-    printf("%d ctl=%08x palette=%08x\n", syncs, regs[0x4058 / 4], regs[0x4070 / 4]);
+    printf("%d ctl=%08x palette=%08x\n", syncs, regs[P1_CONTROL], regs[P1_PALETTE]);
 }
 
 // open=PATH, openat=DIR,NAME, fopen=PATH or freopen=PATH: what the open
