@@ -26,8 +26,10 @@ protected:
     void TearDown() override
     {
         end_all();
+        // Processes just killed may hold the card for a moment longer.
+        std::string unmount = "fusermount -u " + card + " 2>/dev/null";
         if (mounted) {
-            EXPECT_EQ(system(("fusermount -u " + card).c_str()), 0);
+            EXPECT_TRUE(wait_for([&] { return system(unmount.c_str()) == 0; })) << "the card stays busy";
         }
         InteractiveTest::TearDown();
     }
