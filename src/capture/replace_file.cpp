@@ -42,8 +42,7 @@ static sigset_t block_ending_signals()
     return old;
 }
 
-// Whether path names the file open at fd.
-static bool names(const char *path, int fd)
+bool names_open_file(const char *path, int fd)
 {
     struct stat there, open_file;
     return lstat(path, &there) == 0 && fstat(fd, &open_file) == 0 && there.st_dev == open_file.st_dev &&
@@ -82,7 +81,7 @@ static void clear_leftover()
         return;
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        names(temp_path, fd))
+        names_open_file(temp_path, fd))
         unlink(temp_path);  // a failure only leaves it there
     close(fd);              // read only: a failed close loses nothing
 }
@@ -101,7 +100,7 @@ static int create_temp(mode_t mode)
             return -1;
         // Held, and still ours: a writer that found it before the flock
         // took it for a leftover, and it is made again.
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && names(temp_path, fd))
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && names_open_file(temp_path, fd))
             return fd;
         close(fd);  // nothing written yet
     }

@@ -13,3 +13,6 @@ int begin_replace(const char *path);
 // caller) over the name; else, or when that fails, removes it. Returns 0,
 // or -1 with errno set.
 int end_replace(bool keep);
+
+// Whether path, its last link not followed, names the file open at fd.
+bool names_open_file(const char *path, int fd);

@@ -1,4 +1,5 @@
 #include "control/service.h"
+#include "capture/replace_file.h"
 #include "capture/shot_name.h"
 #include "control/shot.h"
 #include "device/buttons.h"
@@ -124,15 +125,6 @@ static int claim_pid_file()
     return -1;
 }
 
-// Whether the pid path still leads to the file locked at fd. Anyone may
-// remove or replace it, and a start would then find no service.
-static bool pid_file_in_place(int fd)
-{
-    struct stat there, locked;
-    return lstat(PID_FILE, &there) == 0 && fstat(fd, &locked) == 0 && there.st_dev == locked.st_dev &&
-           there.st_ino == locked.st_ino;
-}
-
 static void remove_pid_file(int fd)
 {
     // Removed while still locked, so that no start finds it unlocked. A
@@ -163,7 +155,7 @@ void run_capture_service(uint32_t *previous_buttons, int *status)
     while (!stop_requested) {
         // One look a poll: a pid file gone or replaced is made and locked
         // anew, so that the next start finds this service and no second one.
-        if (!pid_file_in_place(pid_fd)) {
+        if (!names_open_file(PID_FILE, pid_fd)) {
             close(pid_fd);  // its lock goes with it; the file is not ours now
             if ((pid_fd = claim_pid_file()) < 0)
                 exit(1);
