@@ -6,6 +6,11 @@
 #include "display_model.h"
 #include "menu/font.h"
 
+#include <algorithm>
+
+constexpr uint32_t RAW_UP = 0x1, RAW_LEFT = 0x4, RAW_DOWN = 0x10, RAW_RIGHT = 0x40, RAW_MENU = 0x100,
+                   RAW_SELECT = 0x200, RAW_R = 0x800, RAW_A = 0x1000, RAW_B = 0x2000;
+
 class InteractiveTest : public DeviceTest {
 protected:
     pid_t runner = -1;  // the runner, while it runs
@@ -20,12 +25,20 @@ protected:
     // background, its output going to files read by out() and err().
     void start(Args options = {}, const Args &args = {}, std::string cwd = "")
     {
+        start_through("", options, args, cwd);
+    }
+    // The same with tavro started by a shell line that ends in exec "$@",
+    // which sets up its limits and environment first.
+    void start_through(const std::string &shell, Args options, const Args &args = {}, std::string cwd = "")
+    {
         options.insert(options.begin(), {"--dir", device});
+        Args argv = device_command(options, args);
+        if (!shell.empty())
+            argv.insert(std::find(argv.begin(), argv.end(), "--") + 1, {"/bin/sh", "-c", shell, "sh"});
         // Nothing of an earlier run may pass for this one's screen or buttons.
         unlink((device + "/dev/mem").c_str());
         unlink((device + "/gpio-reads").c_str());
-        group = runner = spawn(device_command(options, args), cwd.empty() ? work : cwd, in_work(".stdout"),
-                               in_work(".stderr"));
+        group = runner = spawn(argv, cwd.empty() ? work : cwd, in_work(".stdout"), in_work(".stderr"));
     }
     // Runs tavro with args beside the running one, on the same device.
     RunResult attach() { return run_program(device_command({"--attach", "--dir", device}), work); }
@@ -63,6 +76,14 @@ protected:
         bool ok = wait_for([&] { return le32(read_file(device + "/gpio-reads")) >= seen; });
         EXPECT_TRUE(ok) << "the program stopped reading the buttons";
         return ok;
+    }
+    // From the first item of a menu just shown: down to "GO to background",
+    // and MENU pressed and held.
+    bool press_go()
+    {
+        bool at_go = tap(RAW_DOWN) && tap(RAW_DOWN) && tap(RAW_DOWN);
+        set_buttons(RAW_MENU);
+        return at_go;
     }
     // Sets the raw word and returns once the program has read and acted on it.
     bool hold(uint32_t raw) { set_buttons(raw); return polled(); }
@@ -109,8 +130,6 @@ protected:
     uint32_t reg(uint32_t offset) { return le32(device_memory(std::streamoff(REGS_PHYS + offset), 4)); }
 };
 
-constexpr uint32_t RAW_UP = 0x1, RAW_LEFT = 0x4, RAW_DOWN = 0x10, RAW_RIGHT = 0x40, RAW_MENU = 0x100,
-                   RAW_SELECT = 0x200, RAW_R = 0x800, RAW_A = 0x1000, RAW_B = 0x2000;
 // Primary layer 1's registers, which the menu's overlay takes over.
 inline const uint32_t P1_CONTROL = dc_layer_base[LAYER_P1] + DC_CONTROL;
 inline const uint32_t P1_HSTRIDE = dc_layer_base[LAYER_P1] + DC_HSTRIDE;

@@ -63,8 +63,7 @@ TEST_F(MemoryCard, AShotIsWrittenWholeOntoTheCard)
 TEST_F(MemoryCard, TheServiceSavesItsComboAndShootsOntoTheCard)
 {
     start({"--wait-all"}, {}, card);
-    ASSERT_TRUE(menu_shown() && tap(RAW_DOWN) && tap(RAW_DOWN) && tap(RAW_DOWN)) << err();
-    set_buttons(RAW_MENU);
+    ASSERT_TRUE(menu_shown() && press_go()) << err();
     ASSERT_TRUE(wait_for([&] { return count_of(out(), "child starting with pid"); })) << err();
     ASSERT_TRUE(polled(12) && hold(0) && hold(RAW_MENU | RAW_R));
     EXPECT_TRUE(wait_for([&] { return count_of(out(), "tavro: wrote \"shot0_0000.png\".\n"); })) << err();

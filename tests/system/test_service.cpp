@@ -1,6 +1,5 @@
 #include "interactive.h"
 
-#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -44,7 +43,7 @@ protected:
         return named && polled(12) && hold(0) ? atoi(pid_file().c_str()) : 0;
     }
     // From a menu just shown, with the cursor on its first slot.
-    int go_to_background() { return tap(RAW_DOWN) && tap(RAW_DOWN) && tap(RAW_DOWN) ? service_pid() : 0; }
+    int go_to_background() { return press_go() ? service_pid() : 0; }
 
     // Stops the service from a second start, as a user would.
     bool stop_service(int pid)
@@ -171,8 +170,7 @@ TEST_F(Service, StopsWhereItCannotOwnThePidFile)
         ASSERT_GE(held, 0);
         std::string victim = read_file(paths.victim);
         start({"--wait-all"});
-        ASSERT_TRUE(menu_shown() && tap(RAW_DOWN) && tap(RAW_DOWN) && tap(RAW_DOWN)) << err();
-        set_buttons(RAW_MENU);
+        ASSERT_TRUE(menu_shown() && press_go()) << err();
         EXPECT_EQ(finish(), 0);
         EXPECT_TRUE(err().rfind(c.says, 0) == 0 && count_of(err(), "\n") == 1) << err();
         EXPECT_TRUE(file_exists(paths.pid));
@@ -187,8 +185,7 @@ TEST_F(Service, AnEmptyComboStopsTheServiceAtOnce)
 {
     std::ofstream(paths.combo) << std::string(12, '\0');
     start({"--wait-all"}, {}, paths.shots);
-    ASSERT_TRUE(menu_shown() && tap(RAW_DOWN) && tap(RAW_DOWN) && tap(RAW_DOWN)) << err();
-    set_buttons(RAW_MENU);
+    ASSERT_TRUE(menu_shown() && press_go()) << err();
     EXPECT_EQ(finish(), 0);
     EXPECT_EQ(err(), "tavro: the button combo is empty, so no shot can be taken: stopping\n");
     EXPECT_FALSE(file_exists(paths.pid));
@@ -291,12 +288,8 @@ TEST_F(Service, TermEndsTheService)
 // goes to the launcher all the same.
 TEST_F(Service, AFailedForkIsReported)
 {
-    std::vector<std::string> argv = device_command({"--dir", device, "--wait-all"});
-    argv.insert(std::find(argv.begin(), argv.end(), "--") + 1,
-                {"/bin/sh", "-c", "export " + tripwire_beside_shim() + " TRIPWIRE_FORK=fail; exec \"$@\"", "sh"});
-    group = runner = spawn(argv, work, in_work(".stdout"), in_work(".stderr"));
-    ASSERT_TRUE(menu_shown() && tap(RAW_DOWN) && tap(RAW_DOWN) && tap(RAW_DOWN)) << err();
-    set_buttons(RAW_MENU);
+    start_through("export " + tripwire_beside_shim() + " TRIPWIRE_FORK=fail; exec \"$@\"", {"--wait-all"});
+    ASSERT_TRUE(menu_shown() && press_go()) << err();
     EXPECT_EQ(finish(), 0);
     EXPECT_EQ(err(), "tavro: fork failed, no service runs: Resource temporarily unavailable\n");
     EXPECT_EQ(count_of(launcher_log(), "\n"), 1);
@@ -319,12 +312,8 @@ TEST_F(Service, ShotCutOffByASignalOrAFullDiskLeavesNoFile)
         SCOPED_TRACE(c.what);
         ASSERT_EQ(system(("cd " + work + " && rm -f *.png && echo keep >old.png && echo keep >target.png"
                           " && ln -s target.png link.png && ln -s made.png dangling.png").c_str()), 0);
-        std::vector<std::string> argv = device_command({"--dir", device, "--screen", "4096x2048"});
-        if (c.sig == 0)  // files grow no further than 4 KiB, as on a full disk
-            argv.insert(std::find(argv.begin(), argv.end(), "--") + 1,
-                        {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh"});
-        argv.push_back(c.name);
-        group = runner = spawn(argv, work, in_work(".stdout"), in_work(".stderr"));
+        // On a full disk files grow no further than 4 KiB.
+        start_through(c.sig ? "" : "trap '' XFSZ; ulimit -f 8; exec \"$@\"", {"--screen", "4096x2048"}, {c.name});
         if (c.sig) {
             ASSERT_TRUE(wait_for([&] { return temp_left(); })) << err();
             kill(runner, c.sig);
@@ -342,10 +331,7 @@ TEST_F(Service, ShotCutOffByASignalOrAFullDiskLeavesNoFile)
 // written.
 TEST_F(Service, AnIgnoredHangupLetsTheShotFinish)
 {
-    std::vector<std::string> argv = device_command({"--dir", device, "--screen", "4096x2048"});
-    argv.insert(std::find(argv.begin(), argv.end(), "--") + 1, {"/bin/sh", "-c", "trap '' HUP; exec \"$@\"", "sh"});
-    argv.push_back("shot.png");
-    group = runner = spawn(argv, work, in_work(".stdout"), in_work(".stderr"));
+    start_through("trap '' HUP; exec \"$@\"", {"--screen", "4096x2048"}, {"shot.png"});
     ASSERT_TRUE(wait_for([&] { return temp_left(); })) << err();
     kill(runner, SIGHUP);
     EXPECT_EQ(finish(), 0);
