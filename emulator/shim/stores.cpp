@@ -39,9 +39,7 @@ static const uint64_t PAGE = 4096;
 // Physical pages whose stores the controller must see.
 static const uint64_t trapped_phys[] = {REGS_PHYS + (DC_STATUS & ~0xFFFu), REGS_PHYS + DC_BLOCK_PRIMARY};
 
-
-// EMU_UNTRAPPED builds the fallback on x86-64 too, so that it can be tested.
-#if defined(__x86_64__) && !defined(EMU_UNTRAPPED)
+#if defined(__x86_64__)
 
 struct trapped_page {
     uint8_t *page;   // in the program's mapping

@@ -1,7 +1,6 @@
 // Makes the device calls the screen-capture program makes, one step per
 // argument, and prints one line per step with what it saw, so the
 // emulator's tests can check the routing without the program itself.
-// Registers are named here once more, on purpose apart from the model's.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fb.h>
@@ -9,40 +8,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
-
-// The registers as a program on the device names them.
-static const uint64_t REGISTERS = 0xC0000000;
-static const uint32_t STATUS = 0x308C / 4, SYNC_PENDING = 0x400;
-static const uint32_t P1_CONTROL = 0x4058 / 4, P1_PALETTE = 0x4070 / 4;
-static const uint32_t FORMAT_8BPP_APPLY = 0x443A0010;
-
-// Layer 1 to 8 bits a pixel, applied at the next sync, and a palette entry;
-// then ten syncs, each seen as the flag going from clear to set. An
-// acknowledge clears it where stores are caught; elsewhere its pulse ends by
-// itself. A flag that stays set shows as fewer.
-static void sync_ten_times(void)
-{
-    void *m = mmap(nullptr, 0x10000, PROT_READ | PROT_WRITE, MAP_SHARED, open("/dev/mem", O_RDWR), REGISTERS);
-    if (m == MAP_FAILED)
-        return perror("mmap");
-    volatile uint32_t *regs = (volatile uint32_t *)m;
-    regs[P1_CONTROL] = (regs[P1_CONTROL] & 0xFFFF) | FORMAT_8BPP_APPLY;
-    regs[P1_PALETTE] = 0x0100FFFF;  // entry 1, white
-    int syncs = 0;
-    bool was = true;   // a flag set already may be from before the stores
-    for (time_t end = time(nullptr) + 10; syncs < 10 && time(nullptr) < end; usleep(100)) {
-        bool set = regs[STATUS] & SYNC_PENDING;
-        if (set)
-            regs[STATUS] = regs[STATUS] | SYNC_PENDING;
-        syncs += set && !was;
-        was = set;
-    }
-    printf("%d ctl=%08x palette=%08x\n", syncs, regs[P1_CONTROL], regs[P1_PALETTE]);
-}
 
 // open=PATH, openat=DIR,NAME, fopen=PATH or freopen=PATH: what the open
 // reaches, by what a read of 4 bytes gives.
@@ -61,9 +28,7 @@ static int open_as_told(const char *s)
 static void step(const char *s)
 {
     uint32_t w[64] = {};
-    if (!strcmp(s, "sync")) {
-        sync_ten_times();
-    } else if (!strcmp(s, "mem")) {
+    if (!strcmp(s, "mem")) {
         // Opens only: where the shim may be missing, nothing reads this
         // machine's memory.
         int fd = open("/dev/mem", O_RDWR);

@@ -1,9 +1,9 @@
 // The runner and the shim together, with a probe that makes the program's
 // device calls (emu_probe.cpp). The system tests show the program's own
 // calls reaching the device; these show the other names that reach it, host
-// devices refused, descriptors, the fbdev answers generic tools read, the
-// sync acknowledge, calls made before the shim is set up, and the runner's
-// end.
+// devices refused, descriptors, the fbdev answers generic tools read, calls
+// made before the shim is set up, and the runner's end. The display model
+// has tests of its own (test_display_model.cpp).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
@@ -108,22 +108,6 @@ TEST_F(EmulatedDevice, CopiesOfADescriptorStayTheDeviceAndAReusedNumberDoesNot)
 TEST_F(EmulatedDevice, FramebufferDescribesTheScreenOfLayerOne)
 {
     EXPECT_EQ(on_device(EMU_PROBE " fb0"), "len=153600 line=640 320x240@16 red=11/5\n");
-}
-
-// Ten syncs seen one by one; the layer applies at the next sync; the
-// palette register keeps nothing and each store is written down.
-TEST_F(EmulatedDevice, WhereStoresAreCaughtTheAcknowledgeClearsTheSyncFlag)
-{
-    EXPECT_EQ(on_device(EMU_PROBE " sync"), "10 ctl=443a0023 palette=00000000\n");
-    EXPECT_NE(device_file("regwrites.log").find("4070 0100ffff\n"), std::string::npos);
-}
-
-// The shim built as where stores cannot be caught (qemu user mode): the
-// flag pulses by itself, the layer still applies, the palette register
-// reads back as plain memory.
-TEST_F(EmulatedDevice, WhereStoresAreNotCaughtTheSyncFlagPulses)
-{
-    EXPECT_EQ(on_device(EMU_PROBE " sync", "--shim " EMU_SHIM_UNTRAPPED), "10 ctl=443a0023 palette=0100ffff\n");
 }
 
 // Preloaded into the probe alone, never into the runner, which has no shim.
