@@ -69,20 +69,21 @@ TEST_F(Shot, EveryLayerComesOutAsThePictureShown)
     }
 }
 
-// Primary layer 1 and secondary layer 0 and 1 draw in that order over
-// primary layer 0; the shot is of the top layer enabled, and of primary
-// layer 0 when none is, as the address and depth of the dump show.
-TEST_F(Shot, TheTopLayerEnabledIsShot)
+// Secondary layer 0, primary layer 1 and secondary layer 1 draw in that
+// order over primary layer 0; the shot is of the top layer enabled, and of
+// primary layer 0 when none is, at the size of its own display: the dump
+// shows the layer's address, size and depth.
+TEST_F(Shot, TheTopLayerEnabledIsShotAtItsDisplaysSize)
 {
     const struct { const char *what; Args layers; std::string dump; } cases[] = {
         {"none: primary layer 0", {"p1:off"}, dump_line(0x02800000, 16, 8, 16, 16)},
-        {"secondary layer 0 alone", {"p1:off", "s0:on"}, dump_line(0x03800000, 16, 8, 24, 16)},
+        {"secondary layer 0 alone", {"p1:off", "s0:on"}, dump_line(0x03800000, 8, 4, 24, 8)},
         {"primary layer 1 over secondary layer 0", {"s0:on"}, dump_line(0x03101000, 16, 8, 16, 16)},
-        {"secondary layer 1 over every other", {"p0:on", "s0:on", "s1:on"}, dump_line(0x03C00000, 16, 8, 8, 16)},
+        {"secondary layer 1 over every other", {"p0:on", "s0:on", "s1:on"}, dump_line(0x03C00000, 8, 4, 8, 8)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        Args options = {"--screen", "16x8"};
+        Args options = {"--screen", "16x8", "--screen2", "8x4"};
         for (const std::string &layer : c.layers)
             options.insert(options.end(), {"--layer", layer});
         RunResult r = tavro({"shot.png"}, options);
