@@ -457,35 +457,22 @@ EXPORT int dup3(int fd, int to, int flags)
     return r;
 }
 
-static int fcntl_routed(int fd, int cmd, va_list ap)
+EXPORT int fcntl(int fd, int cmd, ...)
 {
     shim_init();
     // Every command's argument is an int or a pointer; a pointer is passed
     // on in full.
+    va_list ap;
+    va_start(ap, cmd);
     void *arg = va_arg(ap, void *);
+    va_end(ap);
     int r = real_fcntl(fd, cmd, arg);
     if (r >= 0 && (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC))
         fd_copy(fd, r);
     return r;
 }
 
-EXPORT int fcntl(int fd, int cmd, ...)
-{
-    va_list ap;
-    va_start(ap, cmd);
-    int r = fcntl_routed(fd, cmd, ap);
-    va_end(ap);
-    return r;
-}
-
-EXPORT int fcntl64(int fd, int cmd, ...)
-{
-    va_list ap;
-    va_start(ap, cmd);
-    int r = fcntl_routed(fd, cmd, ap);
-    va_end(ap);
-    return r;
-}
+EXPORT int fcntl64(int fd, int cmd, ...) __attribute__((alias("fcntl")));
 
 static int path_call(int (*real)(const char *), const char *call, const char *path)
 {
